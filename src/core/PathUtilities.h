@@ -1,0 +1,29 @@
+// Path text and folder chains. Paths are ANSI text in MAX_PATH (260-byte) buffers; the only
+// separator is the backslash. Nothing here throws.
+#pragma once
+
+#include <windows.h>
+
+// Splits path into its folder part (up to and including the last backslash), base name and
+// extension (from the name's last dot, dot included). Each output holds MAX_PATH bytes; a part
+// that would not fit is cut. A name whose only dot leads (.profile) is all base name.
+void SplitPath(const char* path, char* folder, char* baseName, char* extension);
+
+// Fills result (MAX_PATH bytes) with the running program's folder (with its trailing backslash),
+// then, when besideOnly is false, the program's base name and a dot, then text.
+// False, with result empty, when the path would not fit.
+bool PathBesideProgram(char* result, const char* text, bool besideOnly);
+
+// Appends component to path (a non-empty text in a MAX_PATH buffer) after exactly one backslash.
+// False, with path unchanged, when path is empty or the result would not fit.
+bool AppendPathComponent(char* path, const char* component);
+
+// Creates every missing folder of path; its first component (a drive) is taken to exist.
+// On success stores in *created (when given) whether any folder was made. False on a path without
+// a backslash, a component that is a file, or a folder the system refuses to create; the folders
+// made before the failure stay.
+bool CreateFolderChain(const char* path, int* created = nullptr);
+
+// Removes the folder, then each parent while the system lets it (only empty folders go).
+// True only when the walk removed the path's first component itself.
+bool RemoveFolderChain(const char* path);

@@ -1,0 +1,4 @@
+// Process entry of Setup.exe.
+#include <windows.h>
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return 0; }

@@ -1,0 +1,93 @@
+#include "support/ScopedTempDir.h"
+
+#include <gtest/gtest.h>
+
+ScopedTempDir::ScopedTempDir()
+{
+    char base[MAX_PATH];
+    char name[MAX_PATH];
+    DWORD length = GetTempPathA(sizeof base, base);
+    if (length == 0 || length >= sizeof base || GetTempFileNameA(base, "zt", 0, name) == 0) {
+        ADD_FAILURE() << "no temporary name, error " << GetLastError();
+        return;
+    }
+    // The name was created as a file; the folder takes its place.
+    DeleteFileA(name);
+    if (!CreateDirectoryA(name, nullptr)) {
+        ADD_FAILURE() << "cannot create " << name << ", error " << GetLastError();
+        return;
+    }
+    Root = name;
+}
+
+ScopedTempDir::~ScopedTempDir()
+{
+    if (!Root.empty()) {
+        EXPECT_TRUE(RemoveTree(Root)) << "temporary folder left behind: " << Root;
+    }
+}
+
+std::string ScopedTempDir::Join(const std::string& relative) const { return Root + "\\" + relative; }
+
+void WriteTestFile(const std::string& path, const std::string& content)
+{
+    HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << "cannot create " << path;
+    DWORD written = 0;
+    BOOL ok = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    CloseHandle(file);
+    ASSERT_TRUE(ok && written == content.size()) << "cannot write " << path;
+}
+
+std::string ReadTestFile(const std::string& path)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        ADD_FAILURE() << "cannot open " << path;
+        return std::string();
+    }
+    std::string content;
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0)
+        content.append(chunk, got);
+    CloseHandle(file);
+    return content;
+}
+
+bool FileExists(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool FolderExists(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool RemoveTree(const std::string& path)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            std::string child = path + "\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(child);
+            } else {
+                SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(child.c_str());
+            }
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(path.c_str());
+    return GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+}
