@@ -49,7 +49,13 @@ bool AllJoinsFit(const char* folder, bool useTargets)
     return true;
 }
 
-[[noreturn]] void FailFolder(const char* folder) { throw ZorvaneException(ErrFailedToCreateFolder, folder); }
+// systemError: the reason the message shows; left as it is when the system's own call failed.
+[[noreturn]] void FailFolder(const char* folder, DWORD systemError = 0)
+{
+    if (systemError != 0)
+        SetLastError(systemError);
+    throw ZorvaneException(ErrFailedToCreateFolder, folder);
+}
 
 } // namespace
 
@@ -112,11 +118,13 @@ void CreateShortcutsInProgramsFolder(FileWriter& log, char* linkPath, char* targ
         // Programs folder at all that is the bare folder name.
         char meant[2 * MAX_PATH];
         snprintf(meant, sizeof meant, "%s%s%s", linkPath, linkPath[0] != '\0' ? "\\" : "", StartMenuFolder);
-        FailFolder(meant);
+        FailFolder(meant, IsAbsolutePath(linkPath) ? ERROR_FILENAME_EXCED_RANGE : ERROR_PATH_NOT_FOUND);
     }
     char folder[MAX_PATH];
     lstrcpynA(folder, linkPath, sizeof folder);
-    if (!AllJoinsFit(folder, false) || !AllJoinsFit(DestinationFolder, true) || !CreateFolderChain(folder))
+    if (!AllJoinsFit(folder, false) || !AllJoinsFit(DestinationFolder, true))
+        FailFolder(folder, ERROR_FILENAME_EXCED_RANGE);
+    if (!CreateFolderChain(folder))
         FailFolder(folder);
     WriteLogRecord(log, FolderRecord, folder);
 

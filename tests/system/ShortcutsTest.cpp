@@ -94,6 +94,7 @@ protected:
     // The error code and name of the exception the creation throws; code 0 when none.
     ZorvaneException FailureIn(const std::string& programsFolder)
     {
+        SetLastError(0xdeadbeef);
         try {
             CreateIn(programsFolder);
         } catch (const ZorvaneException& error) {
@@ -186,6 +187,7 @@ TEST_F(ShortcutsTest, AnUnknownOrRelativeProgramsFolderRaisesCode16AndCreatesNot
 
     EXPECT_EQ(unknown.ErrorCode, ErrFailedToCreateFolder);
     EXPECT_STREQ(unknown.FileName, "TALVIQ Project Zorvane PE Demo");
+    EXPECT_EQ(unknown.SystemError, DWORD(ERROR_PATH_NOT_FOUND));
     EXPECT_EQ(relative.ErrorCode, ErrFailedToCreateFolder);
     EXPECT_STREQ(relative.FileName, "Start Menu\\TALVIQ Project Zorvane PE Demo");
     EXPECT_EQ(driveRelative.ErrorCode, ErrFailedToCreateFolder);
@@ -204,6 +206,7 @@ TEST_F(ShortcutsTest, PathsThatWouldNotFitRaiseCode16ForTheFolderBeforeAnythingI
     ZorvaneException noRoomForShortcuts = FailureIn(programs);
     EXPECT_EQ(noRoomForShortcuts.ErrorCode, ErrFailedToCreateFolder);
     EXPECT_EQ(std::string(noRoomForShortcuts.FileName), folder);
+    EXPECT_EQ(noRoomForShortcuts.SystemError, DWORD(ERROR_FILENAME_EXCED_RANGE));
     EXPECT_FALSE(FolderExists(programs));
 
     // Not even the folder fits: the name is the meant folder, cut to what the error holds.
@@ -212,6 +215,7 @@ TEST_F(ShortcutsTest, PathsThatWouldNotFitRaiseCode16ForTheFolderBeforeAnythingI
     EXPECT_EQ(noRoomForFolder.ErrorCode, ErrFailedToCreateFolder);
     EXPECT_EQ(std::string(noRoomForFolder.FileName),
               (longPrograms + "\\TALVIQ Project Zorvane PE Demo").substr(0, MAX_PATH - 1));
+    EXPECT_EQ(noRoomForFolder.SystemError, DWORD(ERROR_FILENAME_EXCED_RANGE));
     EXPECT_EQ(ReadTestFile(LogPath), "");
 
     // One character less and every shortcut path fits exactly.
