@@ -13,7 +13,7 @@ const char StartMenuFolder[] = "TALVIQ Project Zorvane PE Demo";
 
 namespace {
 
-struct ShortcutSpec {
+struct ShortcutEntry {
     const char* FileName;
     const char* Target;
     int IconIndex;
@@ -22,7 +22,7 @@ struct ShortcutSpec {
 };
 
 // Icon 1 of Setup.exe is its second icon group, the uninstall icon.
-const ShortcutSpec Shortcuts[] = {
+const ShortcutEntry Shortcuts[] = {
     {"Project Zorvane PE Demo.lnk", "tpz2.exe", 0, nullptr, "TALVIQ Project Zorvane 2 PE Demo"},
     {"Wendlor.lnk", "Wendlor.exe", 0, nullptr, nullptr},
     {"Uninstall Project Zorvane Demo.lnk", "Setup.exe", 1, " /r", nullptr},
@@ -40,7 +40,7 @@ bool IsAbsolutePath(const char* path)
 // True when every name of the table joins folder without exceeding MAX_PATH.
 bool AllJoinsFit(const char* folder, bool useTargets)
 {
-    for (const ShortcutSpec& shortcut : Shortcuts) {
+    for (const ShortcutEntry& shortcut : Shortcuts) {
         char joined[MAX_PATH];
         lstrcpynA(joined, folder, sizeof joined);
         if (!AppendPathComponent(joined, useTargets ? shortcut.Target : shortcut.FileName))
@@ -128,7 +128,7 @@ void CreateShortcutsInProgramsFolder(FileWriter& log, char* linkPath, char* targ
         FailFolder(folder);
     WriteLogRecord(log, FolderRecord, folder);
 
-    for (const ShortcutSpec& shortcut : Shortcuts) {
+    for (const ShortcutEntry& shortcut : Shortcuts) {
         lstrcpynA(targetPath, DestinationFolder, MAX_PATH);
         AppendPathComponent(targetPath, shortcut.Target);
         lstrcpynA(linkPath, folder, MAX_PATH);
