@@ -1,8 +1,14 @@
 #include "support/UiDriver.h"
 
+#include <commctrl.h>
+#include <prsht.h>
+
 const char DialogClass[] = "#32770";
 
 namespace {
+
+// Polling interval of the waits; each wait is bounded by its timeout.
+const DWORD PollMs = 20;
 
 struct WindowSearch {
     const char* ClassName;
@@ -16,6 +22,12 @@ BOOL CALLBACK MatchTopLevel(HWND window, LPARAM data)
     WindowSearch* search = reinterpret_cast<WindowSearch*>(data);
     if (!IsWindowVisible(window))
         return TRUE;
+    if (search->ProcessId != 0) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner != search->ProcessId)
+            return TRUE;
+    }
     char text[512];
     if (search->ClassName != nullptr) {
         GetClassNameA(window, text, sizeof text);
@@ -31,36 +43,99 @@ BOOL CALLBACK MatchTopLevel(HWND window, LPARAM data)
     return FALSE;
 }
 
+struct ChildSearch {
+    MessageBoxContent* Content;
+    HWND IconControl;
+};
+
 BOOL CALLBACK CollectChild(HWND child, LPARAM data)
 {
-    MessageBoxContent* content = reinterpret_cast<MessageBoxContent*>(data);
+    ChildSearch* search = reinterpret_cast<ChildSearch*>(data);
+    MessageBoxContent* content = search->Content;
     char className[64];
     GetClassNameA(child, className, sizeof className);
     LONG style = GetWindowLongA(child, GWL_STYLE);
     if (lstrcmpiA(className, "Button") == 0) {
         content->ButtonIds.push_back(GetDlgCtrlID(child));
+        content->Buttons.push_back(WindowText(child));
     } else if (lstrcmpiA(className, "Static") == 0) {
-        if ((style & SS_TYPEMASK) == SS_ICON)
+        if ((style & SS_TYPEMASK) == SS_ICON) {
             content->Icon = reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0));
-        else if (content->Text.empty())
+            if (content->Icon != nullptr && IsWindowVisible(child))
+                search->IconControl = child;
+            else
+                content->Icon = nullptr;
+        } else if (content->Text.empty()) {
             content->Text = WindowText(child);
+        }
     }
     return TRUE;
+}
+
+// A top-down 32-bit DIB of width x height selected into a memory DC.
+struct PixelCanvas {
+    PixelCanvas(HDC reference, int width, int height) : Width(width), Height(height)
+    {
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = width;
+        info.bmiHeader.biHeight = -height;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        Dc = CreateCompatibleDC(reference);
+        Bitmap =
+            CreateDIBSection(reference, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&Bits), nullptr, 0);
+        Previous = SelectObject(Dc, Bitmap);
+    }
+    ~PixelCanvas()
+    {
+        SelectObject(Dc, Previous);
+        DeleteObject(Bitmap);
+        DeleteDC(Dc);
+    }
+    PixelCanvas(const PixelCanvas&) = delete;
+    PixelCanvas& operator=(const PixelCanvas&) = delete;
+
+    DWORD Pixel(int x, int y) const { return Bits[y * Width + x] & 0xffffff; }
+
+    int Width;
+    int Height;
+    HDC Dc;
+    HBITMAP Bitmap;
+    HGDIOBJ Previous;
+    DWORD* Bits = nullptr;
+};
+
+const UINT StandardIconStyles[] = {MB_ICONHAND, MB_ICONQUESTION, MB_ICONEXCLAMATION, MB_ICONASTERISK};
+
+UINT IconStyleByHandle(HICON icon)
+{
+    for (UINT style : StandardIconStyles) {
+        if (StandardMessageBoxIcon(style) == icon)
+            return style;
+    }
+    return UnknownIcon;
 }
 
 } // namespace
 
 HWND WaitForWindow(const char* className, const char* caption, DWORD timeoutMs)
 {
+    return WaitForProcessWindow(0, className, caption, timeoutMs);
+}
+
+HWND WaitForProcessWindow(DWORD processId, const char* className, const char* caption, DWORD timeoutMs)
+{
     DWORD start = GetTickCount();
     for (;;) {
-        WindowSearch search = {className, caption, 0, nullptr};
+        WindowSearch search = {className, caption, processId, nullptr};
         EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&search));
         if (search.Found != nullptr)
             return search.Found;
         if (GetTickCount() - start >= timeoutMs)
             return nullptr;
-        Sleep(20); // polling interval, bounded by the timeout
+        Sleep(PollMs);
     }
 }
 
@@ -70,17 +145,34 @@ bool WaitForWindowGone(HWND window, DWORD timeoutMs)
     while (IsWindow(window)) {
         if (GetTickCount() - start >= timeoutMs)
             return false;
-        Sleep(20);
+        Sleep(PollMs);
     }
     return true;
 }
 
-MessageBoxContent ReadMessageBox(HWND box)
+MessageBoxContent ReadMessageBox(HWND box, DWORD iconTimeoutMs)
 {
     MessageBoxContent content;
     content.Caption = WindowText(box);
-    EnumChildWindows(box, CollectChild, reinterpret_cast<LPARAM>(&content));
-    return content;
+    ChildSearch search = {&content, nullptr};
+    EnumChildWindows(box, CollectChild, reinterpret_cast<LPARAM>(&search));
+    if (search.IconControl == nullptr)
+        return content;
+
+    DWORD owner = 0;
+    GetWindowThreadProcessId(box, &owner);
+    if (owner == GetCurrentProcessId()) {
+        content.IconStyle = IconStyleByHandle(content.Icon);
+        return content;
+    }
+    // Icon handles mean nothing across processes: compare what the box has painted instead.
+    DWORD start = GetTickCount();
+    for (;;) {
+        content.IconStyle = IconStyleOnScreen(search.IconControl);
+        if (content.IconStyle != UnknownIcon || GetTickCount() - start >= iconTimeoutMs)
+            return content;
+        Sleep(PollMs);
+    }
 }
 
 HICON StandardMessageBoxIcon(UINT iconStyle)
@@ -99,6 +191,45 @@ HICON StandardMessageBoxIcon(UINT iconStyle)
     }
 }
 
+UINT IconStyleOnScreen(HWND iconControl)
+{
+    RECT client;
+    if (!GetClientRect(iconControl, &client) || client.right <= 0 || client.bottom <= 0)
+        return UnknownIcon;
+    POINT origin = {0, 0};
+    ClientToScreen(iconControl, &origin);
+    const int width = client.right;
+    const int height = client.bottom;
+
+    HDC screen = GetDC(nullptr);
+    PixelCanvas shot(screen, width, height);
+    BitBlt(shot.Dc, 0, 0, width, height, screen, origin.x, origin.y, SRCCOPY);
+    UINT match = UnknownIcon;
+    for (UINT style : StandardIconStyles) {
+        // The static control fills its background, then draws the icon stretched to its size;
+        // the icons' corners are transparent, so a corner shows the background.
+        PixelCanvas drawn(screen, width, height);
+        const DWORD corner = shot.Pixel(0, 0);
+        HBRUSH background = CreateSolidBrush(RGB((corner >> 16) & 0xff, (corner >> 8) & 0xff, corner & 0xff));
+        RECT all = {0, 0, width, height};
+        FillRect(drawn.Dc, &all, background);
+        DeleteObject(background);
+        DrawIconEx(drawn.Dc, 0, 0, StandardMessageBoxIcon(style), width, height, 0, nullptr, DI_NORMAL);
+        GdiFlush();
+        bool same = true;
+        for (int y = 0; y < height && same; ++y) {
+            for (int x = 0; x < width && same; ++x)
+                same = shot.Pixel(x, y) == drawn.Pixel(x, y);
+        }
+        if (same) {
+            match = style;
+            break;
+        }
+    }
+    ReleaseDC(nullptr, screen);
+    return match;
+}
+
 std::string WindowText(HWND window)
 {
     // WM_GETTEXT reaches edit controls too, whose text the system does not keep for them.
@@ -112,8 +243,51 @@ std::string WindowText(HWND window)
 
 std::string ControlText(HWND dialog, int controlId) { return WindowText(GetDlgItem(dialog, controlId)); }
 
+bool IsControlEnabled(HWND dialog, int controlId)
+{
+    HWND control = GetDlgItem(dialog, controlId);
+    return control != nullptr && IsWindowEnabled(control);
+}
+
 void PressButton(HWND dialog, int controlId)
 {
     HWND button = GetDlgItem(dialog, controlId);
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(controlId, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+}
+
+void PressEscape(HWND window)
+{
+    // The dialog manager turns Escape into IDCANCEL when the key reaches the window or a child.
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    HWND target = window;
+    if (GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) && info.hwndFocus != nullptr &&
+        (info.hwndFocus == window || IsChild(window, info.hwndFocus)))
+        target = info.hwndFocus;
+    const LPARAM scanCode = MapVirtualKeyA(VK_ESCAPE, 0) << 16;
+    PostMessageA(target, WM_KEYDOWN, VK_ESCAPE, scanCode | 1);
+    PostMessageA(target, WM_KEYUP, VK_ESCAPE, scanCode | 1 | (1u << 30) | (1u << 31));
+}
+
+void PressSheetButton(HWND sheet, int button) { PostMessageA(sheet, PSM_PRESSBUTTON, button, 0); }
+
+HWND CurrentSheetPage(HWND sheet)
+{
+    DWORD_PTR page = 0;
+    if (!SendMessageTimeoutA(sheet, PSM_GETCURRENTPAGEHWND, 0, 0, SMTO_ABORTIFHUNG, 5000, &page))
+        return nullptr;
+    return reinterpret_cast<HWND>(page);
+}
+
+HWND WaitForSheetPageChange(HWND sheet, HWND previous, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        HWND page = CurrentSheetPage(sheet);
+        if (page != nullptr && page != previous)
+            return page;
+        if (GetTickCount() - start >= timeoutMs)
+            return nullptr;
+        Sleep(PollMs);
+    }
 }

@@ -1,0 +1,93 @@
+// Stands in for the running product in guard tests. Holds the product's mutex and, unless told
+// otherwise, a top-level window of the product's class until its window gets WM_CLOSE or the quit
+// event is set. The names are spelt out here on purpose, independent of the setup program's.
+//
+//   FakeProduct.exe visible|hidden|nowindow QUIT-EVENT-NAME
+//
+// The window is made before the mutex, so once the mutex exists the window does too. Each
+// activation of the window is counted in its caption, "Fake product activated N".
+#include <windows.h>
+
+#include <stdio.h>
+#include <string.h>
+
+namespace {
+
+int Activations = 0;
+
+void ShowActivations(HWND window)
+{
+    char caption[64];
+    snprintf(caption, sizeof caption, "Fake product activated %d", Activations);
+    SetWindowTextA(window, caption);
+}
+
+LRESULT CALLBACK ProductWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_ACTIVATE:
+        if (LOWORD(wParam) != WA_INACTIVE) {
+            ++Activations;
+            ShowActivations(window);
+        }
+        break;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 3)
+        return 2;
+    const bool withWindow = strcmp(argv[1], "nowindow") != 0;
+    const bool visible = strcmp(argv[1], "visible") == 0;
+    HANDLE quit = CreateEventA(nullptr, TRUE, FALSE, argv[2]);
+    if (quit == nullptr)
+        return 3;
+
+    HWND window = nullptr;
+    if (withWindow) {
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = ProductWindowProc;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+        windowClass.lpszClassName = "ProjectZorvane_Class";
+        if (!RegisterClassA(&windowClass))
+            return 4;
+        window = CreateWindowExA(0, "ProjectZorvane_Class", "Fake product activated 0", WS_OVERLAPPEDWINDOW,
+                                 100, 100, 400, 300, nullptr, nullptr, windowClass.hInstance, nullptr);
+        if (window == nullptr)
+            return 5;
+        if (visible)
+            ShowWindow(window, SW_SHOWNOACTIVATE);
+    }
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, "ProjectZorvaneMutex");
+    if (mutex == nullptr)
+        return 6;
+
+    for (;;) {
+        DWORD woken = MsgWaitForMultipleObjects(1, &quit, FALSE, INFINITE, QS_ALLINPUT);
+        if (woken == WAIT_OBJECT_0)
+            break;
+        MSG message;
+        bool quitting = false;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT)
+                quitting = true;
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        if (quitting)
+            break;
+    }
+    if (window != nullptr && IsWindow(window))
+        DestroyWindow(window);
+    CloseHandle(mutex);
+    CloseHandle(quit);
+    return 0;
+}

@@ -1,0 +1,255 @@
+#include "system/ProductRegistration.h"
+
+#include "driver/SetupState.h"
+#include "system/Registry.h"
+#include "support/RegistryProbe.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string.h>
+
+namespace {
+
+const char SharedToolsKey[] = "Software\\Microsoft\\Shared Tools";
+const char AddinDesignerParent[] = "Software\\Microsoft\\Shared Tools\\Addin Designer";
+const char DefaultDestination[] = "C:\\Program Files\\TALVIQ\\Project Zorvane PE";
+const char DefaultUninstaller[] = "C:\\Program Files\\TALVIQ\\Project Zorvane PE\\Setup.exe";
+
+struct ExpectedValue {
+    const char* Name;
+    DWORD Type;
+    std::string Data;
+};
+
+// The running test program's folder with its trailing backslash, found without PathUtilities.
+std::string OwnFolder()
+{
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string own(path, length);
+    return own.substr(0, own.rfind('\\') + 1);
+}
+
+// Works on the real product keys of the test prefix, and leaves the prefix as it found it.
+class ProductRegistrationTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        SharedToolsExisted = KeyExists(HKEY_LOCAL_MACHINE, SharedToolsKey);
+        AddinDesignerExisted = KeyExists(HKEY_LOCAL_MACHINE, AddinDesignerParent);
+        RemoveProductKeys();
+        lstrcpynA(DestinationFolder, DefaultDestination, sizeof DestinationFolder);
+        lstrcpynA(RegisteredOwnerName, "Test Owner", sizeof RegisteredOwnerName);
+    }
+
+    void TearDown() override
+    {
+        RemoveProductKeys();
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, UninstallKey));
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\TALVIQ"));
+        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\TALVIQ"));
+        EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, AddinDesignerParent), AddinDesignerExisted);
+        EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, SharedToolsKey), SharedToolsExisted);
+    }
+
+    void RemoveProductKeys()
+    {
+        RemoveKeyTree(HKEY_LOCAL_MACHINE, UninstallKey);
+        RemoveKeyTree(HKEY_LOCAL_MACHINE, OldUninstallKey);
+        RemoveKeyTree(HKEY_LOCAL_MACHINE, "Software\\TALVIQ");
+        RemoveKeyTree(HKEY_CURRENT_USER, "Software\\TALVIQ");
+        RemoveKeyTree(HKEY_LOCAL_MACHINE, std::string(AddinDesignerParent) + "\\TALVIQ Project Zorvane");
+        if (!AddinDesignerExisted)
+            RemoveKeyTree(HKEY_LOCAL_MACHINE, AddinDesignerParent);
+        if (!SharedToolsExisted)
+            RemoveKeyTree(HKEY_LOCAL_MACHINE, SharedToolsKey);
+        DeleteRegistryValue(HKEY_LOCAL_MACHINE, RunKey, RunValueName);
+        DeleteRegistryValue(HKEY_CURRENT_USER, RunKey, RunValueName);
+        DeleteRegistryValue(HKEY_CURRENT_USER, RunKey, "ZorvaneTestKeep");
+    }
+
+    static void ExpectValue(HKEY root, const std::string& key, const ExpectedValue& expected)
+    {
+        RegistryValue value = QueryValue(root, key, expected.Name);
+        ASSERT_TRUE(value.Found) << key << " lacks \"" << expected.Name << "\"";
+        EXPECT_EQ(value.Type, expected.Type) << "type of \"" << expected.Name << "\"";
+        EXPECT_EQ(value.Data, expected.Data) << "data of \"" << expected.Name << "\"";
+    }
+
+    bool SharedToolsExisted = false;
+    bool AddinDesignerExisted = false;
+};
+
+TEST_F(ProductRegistrationTest, UninstallEntryHoldsRowsOneToSeventeenExactlyAndNothingElse)
+{
+    WriteProductRegistration(DefaultUninstaller);
+
+    const std::string command = "\"C:\\Program Files\\TALVIQ\\Project Zorvane PE\\Setup.exe\" /r";
+    const std::vector<ExpectedValue> rows = {
+        {"DisplayName", REG_SZ, StoredText("TALVIQ Project Zorvane 2 PE Demo")},
+        {"UninstallPath", REG_SZ, StoredText(command)},
+        {"UninstallString", REG_SZ, StoredText(command)},
+        {"ModifyPath", REG_SZ, StoredText("")},
+        {"InstallLocation", REG_SZ, StoredText(DefaultDestination)},
+        {"InstallSource", REG_SZ, StoredText(OwnFolder())},
+        {"DisplayVersion", REG_SZ, StoredText("Version 2.6.213 Demo")},
+        {"VersionMajor", REG_DWORD, StoredDword(2)},
+        {"VersionMinor", REG_DWORD, StoredDword(6)},
+        {"Publisher", REG_SZ, StoredText("TALVIQ")},
+        {"ProductID", REG_SZ, StoredText("")},
+        {"RegOwner", REG_SZ, StoredText("Test Owner")},
+        {"RegCompany", REG_SZ, StoredText("")},
+        {"HelpTelephone", REG_SZ, StoredText("")},
+        {"HelpLink", REG_SZ, StoredText("https://www.talviq.example/support")},
+        {"URLUpdateInfo", REG_SZ, StoredText("https://www.talviq.example/products")},
+        {"URLInfoAbout", REG_SZ, StoredText("https://www.talviq.example/")},
+    };
+    std::vector<std::string> expectedNames;
+    for (const ExpectedValue& row : rows) {
+        ExpectValue(HKEY_LOCAL_MACHINE, UninstallKey, row);
+        expectedNames.push_back(row.Name);
+    }
+    // Nothing else: the system lists names sorted, so compare them sorted.
+    std::vector<std::string> names = ValueNames(HKEY_LOCAL_MACHINE, UninstallKey);
+    std::sort(names.begin(), names.end(),
+              [](const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) < 0; });
+    std::sort(expectedNames.begin(), expectedNames.end(),
+              [](const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) < 0; });
+    EXPECT_EQ(names, expectedNames);
+}
+
+TEST_F(ProductRegistrationTest, AddinDesignerKeysHoldRowsEighteenToTwenty)
+{
+    WriteProductRegistration(DefaultUninstaller);
+
+    const std::string addin =
+        "Software\\Microsoft\\Shared Tools\\Addin Designer\\TALVIQ Project Zorvane\\2.0";
+    ExpectValue(HKEY_LOCAL_MACHINE, addin,
+                {"", REG_SZ, StoredText("HKEY_CURRENT_USER\\Software\\TALVIQ\\Project Zorvane PE\\2.0")});
+    EXPECT_EQ(ValueNames(HKEY_LOCAL_MACHINE, addin), std::vector<std::string>{""});
+    ExpectValue(HKEY_LOCAL_MACHINE, addin + "\\LoadBehaviors", {"None", REG_DWORD, StoredDword(0)});
+    ExpectValue(HKEY_LOCAL_MACHINE, addin + "\\LoadBehaviors", {"Startup", REG_DWORD, StoredDword(1)});
+    EXPECT_EQ(ValueNames(HKEY_LOCAL_MACHINE, addin + "\\LoadBehaviors"),
+              (std::vector<std::string>{"None", "Startup"}));
+}
+
+TEST_F(ProductRegistrationTest, UninstallCommandQuotesEveryPathThatFitsAndOmitsOneThatDoesNot)
+{
+    // The longest path a MAX_PATH buffer holds, with spaces that would split it unquoted.
+    std::string longest = "C:\\Program Files\\" + std::string(MAX_PATH - 1 - 17 - 10, 'd') + "\\Setup.exe";
+    ASSERT_EQ(longest.size(), size_t(MAX_PATH - 1));
+    WriteProductRegistration(longest.c_str());
+    ExpectValue(HKEY_LOCAL_MACHINE, UninstallKey,
+                {"UninstallPath", REG_SZ, StoredText("\"" + longest + "\" /r")});
+    ExpectValue(HKEY_LOCAL_MACHINE, UninstallKey,
+                {"UninstallString", REG_SZ, StoredText("\"" + longest + "\" /r")});
+
+    RemoveKeyTree(HKEY_LOCAL_MACHINE, UninstallKey);
+    std::string overLong = "C:\\" + std::string(400, 'e') + "\\Setup.exe";
+    WriteProductRegistration(overLong.c_str());
+    EXPECT_FALSE(QueryValue(HKEY_LOCAL_MACHINE, UninstallKey, "UninstallPath").Found);
+    EXPECT_FALSE(QueryValue(HKEY_LOCAL_MACHINE, UninstallKey, "UninstallString").Found);
+    ExpectValue(HKEY_LOCAL_MACHINE, UninstallKey,
+                {"DisplayName", REG_SZ, StoredText("TALVIQ Project Zorvane 2 PE Demo")});
+    ExpectValue(HKEY_LOCAL_MACHINE, UninstallKey,
+                {"URLInfoAbout", REG_SZ, StoredText("https://www.talviq.example/")});
+}
+
+TEST_F(ProductRegistrationTest, RegisteredOwnerIsStoredCutTo127OrEmptyWhenTooLongToRead)
+{
+    RegistryValue original = QueryValue(HKEY_LOCAL_MACHINE, CurrentVersionKey, RegisteredOwnerValue);
+    ASSERT_TRUE(original.Found) << "the prefix has no registered owner to restore";
+
+    auto storeOwnerAndRegister = [](const std::string& owner) {
+        SetRawValue(HKEY_LOCAL_MACHINE, CurrentVersionKey, RegisteredOwnerValue, REG_SZ, owner.c_str(),
+                    DWORD(owner.size() + 1));
+        memset(RegisteredOwnerName, 'x', sizeof RegisteredOwnerName);
+        ReadRegistryString(HKEY_LOCAL_MACHINE, CurrentVersionKey, RegisteredOwnerValue, "",
+                           RegisteredOwnerName, sizeof RegisteredOwnerName);
+        WriteProductRegistration(DefaultUninstaller);
+        return QueryValue(HKEY_LOCAL_MACHINE, UninstallKey, "RegOwner");
+    };
+    RegistryValue cut = storeOwnerAndRegister(std::string(200, 'w'));
+    RegistryValue unread = storeOwnerAndRegister(std::string(256, 'w'));
+    SetRawValue(HKEY_LOCAL_MACHINE, CurrentVersionKey, RegisteredOwnerValue, original.Type,
+                original.Data.data(), DWORD(original.Data.size()));
+
+    EXPECT_EQ(cut.Data, StoredText(std::string(127, 'w')));
+    EXPECT_EQ(unread.Data, StoredText(""));
+}
+
+TEST_F(ProductRegistrationTest, InstallLocationReadsEmptyWithoutAnEntryAndTheDestinationAfterRegistration)
+{
+    char location[MAX_PATH];
+    ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, InstallLocationValue, "", location, sizeof location);
+    EXPECT_STREQ(location, "");
+    ReadRegistryString(HKEY_LOCAL_MACHINE, OldUninstallKey, InstallLocationValue, "", location,
+                       sizeof location);
+    EXPECT_STREQ(location, "");
+
+    WriteProductRegistration(DefaultUninstaller);
+    ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, InstallLocationValue, "", location, sizeof location);
+    EXPECT_STREQ(location, DefaultDestination);
+    ReadRegistryString(HKEY_LOCAL_MACHINE, OldUninstallKey, InstallLocationValue, "", location,
+                       sizeof location);
+    EXPECT_STREQ(location, "") << "registration must not write the previous version's entry";
+
+    char programFiles[MAX_PATH];
+    ReadRegistryString(HKEY_LOCAL_MACHINE, CurrentVersionKey, ProgramFilesDirValue, DefaultProgramFilesDir,
+                       programFiles, sizeof programFiles);
+    EXPECT_STREQ(programFiles, "C:\\Program Files");
+}
+
+TEST_F(ProductRegistrationTest, RemoveLeavesExactlyWhatTheClimbKeeps)
+{
+    const std::string uninstallParent = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+    WriteProductRegistration(DefaultUninstaller);
+    WriteRegistryString(HKEY_LOCAL_MACHINE, RunKey, RunValueName, "\"C:\\Program Files\\TALVIQ\\tpz2.exe\"");
+    // Values the install never writes but an uninstall removes wherever they are.
+    WriteRegistryString(HKEY_CURRENT_USER, RunKey, RunValueName, "\"C:\\elsewhere\\tpz2.exe\"");
+    WriteRegistryString(HKEY_CURRENT_USER, RunKey, "ZorvaneTestKeep", "stays");
+    WriteRegistryString(HKEY_LOCAL_MACHINE, ProductSettingsKey, "Setting", "machine");
+    WriteRegistryString(HKEY_LOCAL_MACHINE, "Software\\TALVIQ\\Project Zorvane PE\\1.0", "Setting",
+                        "sibling");
+    WriteRegistryString(HKEY_CURRENT_USER, ProductSettingsKey, "Setting", "user");
+    WriteRegistryString(HKEY_LOCAL_MACHINE, OldUninstallKey, InstallLocationValue, "C:\\Old Zorvane");
+
+    RemoveProductRegistration();
+
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, UninstallKey));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, uninstallParent));
+    ExpectValue(HKEY_LOCAL_MACHINE, OldUninstallKey,
+                {"InstallLocation", REG_SZ, StoredText("C:\\Old Zorvane")});
+
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ProductSettingsKey));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\TALVIQ\\Project Zorvane PE\\1.0"));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\TALVIQ"));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Software"));
+
+    EXPECT_FALSE(QueryValue(HKEY_LOCAL_MACHINE, RunKey, RunValueName).Found);
+    EXPECT_FALSE(QueryValue(HKEY_CURRENT_USER, RunKey, RunValueName).Found);
+    EXPECT_TRUE(QueryValue(HKEY_CURRENT_USER, RunKey, "ZorvaneTestKeep").Found);
+
+    EXPECT_FALSE(
+        KeyExists(HKEY_LOCAL_MACHINE, std::string(AddinDesignerParent) + "\\TALVIQ Project Zorvane"));
+    EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, AddinDesignerParent), AddinDesignerExisted);
+    EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, SharedToolsKey), SharedToolsExisted);
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\Microsoft"));
+}
+
+TEST_F(ProductRegistrationTest, RemoveKeepsKeysThatStillHaveSubkeysAndTheirParents)
+{
+    WriteProductRegistration(DefaultUninstaller);
+    CreateKey(HKEY_CURRENT_USER, std::string(ProductSettingsKey) + "\\Recent");
+    CreateKey(HKEY_LOCAL_MACHINE, std::string(AddinDesignerKey) + "\\Other");
+
+    RemoveProductRegistration();
+
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, std::string(ProductSettingsKey) + "\\Recent"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, LoadBehaviorsKey));
+    ExpectValue(HKEY_LOCAL_MACHINE, AddinDesignerKey,
+                {"", REG_SZ, StoredText("HKEY_CURRENT_USER\\Software\\TALVIQ\\Project Zorvane PE\\2.0")});
+}
+
+} // namespace
