@@ -672,6 +672,16 @@ TEST_F(PackageExtractionTest, FolderThatCannotBeMadeOrTemporariesThatCannotBeMad
     EXPECT_EQ(ErrorFile, missing + "\\");
     EXPECT_FALSE(FileExists(Target("Second.txt")));
     EXPECT_FALSE(FolderExists(missing));
+
+    // The platform's LZ open takes paths of fewer than 128 bytes; a longer temporary folder is
+    // reported on the temporary, not as a corrupt package.
+    std::string deep = TemporaryFolder + "\\" + std::string(130 - TemporaryFolder.size(), 't');
+    ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr));
+    UseTemporaryFolder(deep);
+    EXPECT_EQ(Extract(PackageEntryBytes("Second.txt", "Second", "second")), ErrUnableToOpen);
+    EXPECT_EQ(ErrorFile.compare(0, deep.size() + 4, deep + "\\~vt"), 0) << ErrorFile;
+    EXPECT_FALSE(FileExists(Target("Second.txt")));
+    EXPECT_EQ(Tree(deep), std::vector<std::string>());
 }
 
 TEST_F(PackageExtractionTest, WithoutADialogExtractionRunsTheSame)
