@@ -4,3 +4,12 @@
 #define IDI_SETUP 101
 #define IDI_UNINSTALL 103
 #define IDB_WIZARD 105
+
+// The progress dialog shown during extraction and the final install steps.
+#define IDD_PROGRESS 7
+#define IDC_PROGRESS_STATUS 101
+#define IDC_PROGRESS_BAR 102
+
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif

@@ -1,0 +1,696 @@
+#include "payload/PackageExtraction.h"
+
+#include "core/PathUtilities.h"
+#include "core/ZorvaneException.h"
+#include "driver/SetupState.h"
+#include "payload/InstallLog.h"
+#include "resource.h"
+#include "support/PackageBuilder.h"
+#include "support/ScopedTempDir.h"
+#include "ui/ProgressDisplay.h"
+
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Bytes of every value in an order no run-length trick reproduces.
+std::string Pattern(size_t size, unsigned seed)
+{
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 7 + i / 251 + seed) & 0xFF);
+    return bytes;
+}
+
+// One of the programs built beside this test that differ only in their file version.
+std::string VersionedFile(const char* version)
+{
+    char path[MAX_PATH];
+    std::string name = std::string("versioned-") + version + ".exe";
+    EXPECT_TRUE(PathBesideProgram(path, name.c_str(), true));
+    return ReadTestFile(path);
+}
+
+// Every file and folder under root, relative to it, sorted; folders end in a backslash.
+void ListTree(const std::string& root, const std::string& prefix, std::vector<std::string>* names)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((root + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::string name = found.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            names->push_back(prefix + name + "\\");
+            ListTree(root + "\\" + name, prefix + name + "\\", names);
+        } else {
+            names->push_back(prefix + name);
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+std::vector<std::string> Tree(const std::string& root)
+{
+    std::vector<std::string> names;
+    ListTree(root, "", &names);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(CopyStoredBytes, CopiesExactlyTheCountAndNothingForZeroOrLess)
+{
+    ScopedTempDir dir;
+    std::string source = dir.Join("Setup.z");
+    std::string copy = dir.Join("copy");
+    std::string content = Pattern(3000, 1);
+    WriteTestFile(source, content);
+    FileReader package(source.c_str());
+    {
+        FileWriter output(copy.c_str());
+        CopyStoredBytes(package, output, 2500);
+    }
+    EXPECT_TRUE(ReadTestFile(copy) == content.substr(0, 2500));
+    EXPECT_EQ(package.Tell(), 2500u);
+
+    for (int32_t count : {0, -1, INT32_MIN}) {
+        {
+            FileWriter output(copy.c_str());
+            CopyStoredBytes(package, output, count);
+        }
+        EXPECT_EQ(ReadTestFile(copy), "") << count;
+        EXPECT_EQ(package.Tell(), 2500u) << count;
+    }
+}
+
+TEST(CopyStoredBytes, PackageEndingFirstThrowsEndOfFileForThePackage)
+{
+    ScopedTempDir dir;
+    std::string source = dir.Join("Setup.z");
+    WriteTestFile(source, Pattern(1100, 2));
+    FileReader package(source.c_str());
+    FileWriter output(dir.Join("copy").c_str());
+    try {
+        CopyStoredBytes(package, output, 2048);
+        FAIL() << "no exception";
+    } catch (const ZorvaneException& error) {
+        EXPECT_EQ(error.ErrorCode, ErrUnexpectedEndOfFile);
+        EXPECT_STREQ(error.FileName, source.c_str());
+    }
+    EXPECT_TRUE(package.AtEnd());
+}
+
+TEST(ReadFileVersion, GivesBothHalvesOfTheFixedFileVersion)
+{
+    ScopedTempDir dir;
+    struct {
+        const char* Version;
+        DWORD High;
+        DWORD Low;
+    } cases[] = {{"1.2.3.4", 0x00010002, 0x00030004}, {"40000.0.0.0", 0x9C400000, 0}};
+    for (const auto& want : cases) {
+        std::string path = dir.Join(std::string("v") + want.Version + ".exe");
+        WriteTestFile(path, VersionedFile(want.Version));
+        DWORD high = 0xdeadbeef;
+        DWORD low = 0xdeadbeef;
+        EXPECT_TRUE(ReadFileVersion(path.c_str(), &high, &low)) << want.Version;
+        EXPECT_EQ(high, want.High) << want.Version;
+        EXPECT_EQ(low, want.Low) << want.Version;
+    }
+}
+
+TEST(ReadFileVersion, FailsForFilesWithoutAVersionAndForFolders)
+{
+    ScopedTempDir dir;
+    WriteTestFile(dir.Join("Readme.txt"), "no version here\r\n");
+    WriteTestFile(dir.Join("Empty.dat"), "");
+    ASSERT_TRUE(CreateDirectoryA(dir.Join("Folder.exe").c_str(), nullptr));
+    for (const char* name : {"Readme.txt", "Empty.dat", "Folder.exe", "Missing.exe"}) {
+        DWORD high = 0xdeadbeef;
+        DWORD low = 0xdeadbeef;
+        EXPECT_FALSE(ReadFileVersion(dir.Join(name).c_str(), &high, &low)) << name;
+        EXPECT_EQ(high, 0xdeadbeefu) << name;
+        EXPECT_EQ(low, 0xdeadbeefu) << name;
+    }
+}
+
+// What the progress dialog showed right after extraction changed one of its controls, read back
+// from the controls themselves, with the temporaries that existed at that moment.
+struct DialogSnapshot {
+    std::string Status;
+    int Position;
+    int StoredTemporaries;
+    int ExpandedTemporaries;
+};
+
+class PackageExtractionTest;
+PackageExtractionTest* Recorder = nullptr;
+WNDPROC StatusProcedure = nullptr;
+WNDPROC BarProcedure = nullptr;
+
+// Extraction into a destination inside the test's own folder, with the temporary folder
+// redirected there too, and the real progress dialog watched control by control.
+class PackageExtractionTest : public testing::Test {
+public:
+    std::vector<DialogSnapshot> StatusChanges;
+    std::vector<DialogSnapshot> BarChanges;
+
+    DialogSnapshot Snapshot()
+    {
+        char status[128];
+        GetDlgItemTextA(Dialog, IDC_PROGRESS_STATUS, status, sizeof status);
+        DialogSnapshot snapshot = {status, BarPosition(), CountTemporaries("~vt"), CountTemporaries("~vx")};
+        return snapshot;
+    }
+
+protected:
+    void SetUp() override
+    {
+        Destination = Dir.Join("Program Files\\TALVIQ\\Project Zorvane PE");
+        TemporaryFolder = Dir.Join("temp");
+        PackagePath = Dir.Join("Setup.z");
+        LogPath = Destination + "\\" + InstallLogName;
+        ASSERT_TRUE(CreateFolderChain(Destination.c_str()));
+        ASSERT_TRUE(CreateDirectoryA(TemporaryFolder.c_str(), nullptr));
+        lstrcpynA(DestinationFolder, Destination.c_str(), MAX_PATH);
+        SavedTmp = Environment("TMP");
+        SavedTemp = Environment("TEMP");
+        UseTemporaryFolder(TemporaryFolder);
+        char temporary[MAX_PATH];
+        GetTempPathA(sizeof temporary, temporary);
+        ASSERT_EQ(std::string(temporary), TemporaryFolder + "\\");
+
+        ASSERT_NE(Dialog, nullptr);
+        SetProgressStatus(Dialog, "");
+        SetProgressPosition(Dialog, 0);
+        Recorder = this;
+    }
+
+    // One dialog for the whole suite: under Wine without a window manager, destroying a framed
+    // window waits two seconds for a withdrawal that never comes.
+    static void SetUpTestSuite()
+    {
+        INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
+        InitCommonControlsEx(&controls);
+        Dialog = CreateProgressDisplay(nullptr);
+        StatusProcedure = Watch(IDC_PROGRESS_STATUS, WatchStatus);
+        BarProcedure = Watch(IDC_PROGRESS_BAR, WatchBar);
+    }
+
+    static void TearDownTestSuite()
+    {
+        DestroyWindow(Dialog);
+        Dialog = nullptr;
+    }
+
+    void TearDown() override
+    {
+        Recorder = nullptr;
+        Restore("TMP", SavedTmp);
+        Restore("TEMP", SavedTemp);
+    }
+
+    // Writes the package and extracts it; 0 when extraction returned, else the error's code.
+    int Extract(const std::string& package, bool withDialog = true)
+    {
+        WriteTestFile(PackagePath, package);
+        FileReader reader(PackagePath.c_str());
+        FileWriter log(LogPath.c_str());
+        try {
+            ExtractPackage(withDialog ? Dialog : nullptr, reader, log);
+            return 0;
+        } catch (const ZorvaneException& error) {
+            ErrorFile = error.FileName;
+            SystemError = error.SystemError;
+            return error.ErrorCode;
+        }
+    }
+
+    std::string Target(const std::string& relative) const { return Destination + "\\" + relative; }
+    std::string Log() const { return ReadTestFile(LogPath); }
+    int BarPosition()
+    {
+        return static_cast<int>(SendDlgItemMessageA(Dialog, IDC_PROGRESS_BAR, PBM_GETPOS, 0, 0));
+    }
+    std::string Status()
+    {
+        char status[128];
+        GetDlgItemTextA(Dialog, IDC_PROGRESS_STATUS, status, sizeof status);
+        return status;
+    }
+
+    int CountTemporaries(const char* prefix) const
+    {
+        int count = 0;
+        for (const std::string& name : Tree(TemporaryFolder))
+            count += name.compare(0, 3, prefix) == 0;
+        return count;
+    }
+
+    void UseTemporaryFolder(const std::string& folder)
+    {
+        SetEnvironmentVariableA("TMP", folder.c_str());
+        SetEnvironmentVariableA("TEMP", folder.c_str());
+    }
+
+    ScopedTempDir Dir;
+    std::string Destination;
+    std::string TemporaryFolder;
+    std::string PackagePath;
+    std::string LogPath;
+    static HWND Dialog;
+    std::string ErrorFile;
+    DWORD SystemError = 0;
+
+private:
+    static std::string Environment(const char* name)
+    {
+        char value[MAX_PATH];
+        DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
+        return length > 0 && length < sizeof value ? value : "";
+    }
+
+    static void Restore(const char* name, const std::string& value)
+    {
+        SetEnvironmentVariableA(name, value.empty() ? nullptr : value.c_str());
+    }
+
+    static WNDPROC Watch(int controlId, WNDPROC watcher)
+    {
+        return reinterpret_cast<WNDPROC>(SetWindowLongPtrA(GetDlgItem(Dialog, controlId), GWLP_WNDPROC,
+                                                           reinterpret_cast<LONG_PTR>(watcher)));
+    }
+
+    static LRESULT CALLBACK WatchStatus(HWND control, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        LRESULT result = CallWindowProcA(StatusProcedure, control, message, wParam, lParam);
+        if (message == WM_SETTEXT && Recorder != nullptr)
+            Recorder->StatusChanges.push_back(Recorder->Snapshot());
+        return result;
+    }
+
+    static LRESULT CALLBACK WatchBar(HWND control, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        LRESULT result = CallWindowProcA(BarProcedure, control, message, wParam, lParam);
+        if (message == PBM_SETPOS && Recorder != nullptr)
+            Recorder->BarChanges.push_back(Recorder->Snapshot());
+        return result;
+    }
+
+    std::string SavedTmp;
+    std::string SavedTemp;
+};
+
+HWND PackageExtractionTest::Dialog = nullptr;
+
+TEST_F(PackageExtractionTest, InstallsCompressedStoredAndEmptyEntriesByteForByteAndLogsThem)
+{
+    std::string program = Pattern(5000, 3);
+    std::string readme = "Read me first.\r\n" + Pattern(256, 0);
+    std::string package =
+        PackageEntryBytes("tpz2.exe", "TALVIQ Project Zorvane 2 PE Demo", SzddLiterals(program, 'e')) +
+        PackageEntryBytes("Readme.txt", "Read me", readme) + PackageEntryBytes("Empty.dat", "Empty.dat", "");
+    ASSERT_EQ(Extract(package), 0) << ErrorFile;
+    EXPECT_TRUE(ReadTestFile(Target("tpz2.exe")) == program);
+    EXPECT_TRUE(ReadTestFile(Target("Readme.txt")) == readme);
+    EXPECT_TRUE(FileExists(Target("Empty.dat")));
+    EXPECT_EQ(ReadTestFile(Target("Empty.dat")), "");
+    EXPECT_EQ(Log(), "+" + Target("tpz2.exe") + "\r\n+" + Target("Readme.txt") + "\r\n+" +
+                         Target("Empty.dat") + "\r\n");
+    EXPECT_EQ(Tree(TemporaryFolder), std::vector<std::string>());
+}
+
+TEST_F(PackageExtractionTest, DialogShowsEachEntryThenTheWholePercentOfThePackageRead)
+{
+    std::string first =
+        PackageEntryBytes("tpz2.exe", "TALVIQ Project Zorvane 2 PE Demo", SzddLiterals(Pattern(700, 4)));
+    std::string second = PackageEntryBytes("Wendlor.exe", "Wendlor", Pattern(300, 5));
+    std::string third = PackageEntryBytes("Readme.txt", "Read me", "Read me first.\r\n");
+    std::string package = first + second + third;
+    size_t total = package.size();
+    int afterFirst = static_cast<int>(first.size() * 100 / total);
+    int afterSecond = static_cast<int>((first.size() + second.size()) * 100 / total);
+    ASSERT_NE(afterFirst, afterSecond);
+
+    ASSERT_EQ(Extract(package), 0) << ErrorFile;
+
+    ASSERT_EQ(StatusChanges.size(), 3u);
+    ASSERT_EQ(BarChanges.size(), 3u);
+    const char* texts[] = {"TALVIQ Project Zorvane 2 PE Demo", "Wendlor", "Read me"};
+    int before[] = {0, afterFirst, afterSecond};
+    int after[] = {afterFirst, afterSecond, 100};
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(texts[i]);
+        // The entry's text appears first; the bar moves only once the entry is done.
+        EXPECT_EQ(StatusChanges[i].Status, texts[i]);
+        EXPECT_EQ(StatusChanges[i].Position, before[i]);
+        EXPECT_EQ(BarChanges[i].Status, texts[i]);
+        EXPECT_EQ(BarChanges[i].Position, after[i]);
+        // At the end of an entry its stored bytes are gone and the expansion temporary remains.
+        EXPECT_EQ(BarChanges[i].StoredTemporaries, 0);
+        EXPECT_EQ(BarChanges[i].ExpandedTemporaries, 1);
+    }
+    EXPECT_EQ(StatusChanges[0].StoredTemporaries, 1);
+    EXPECT_EQ(StatusChanges[0].ExpandedTemporaries, 1);
+    EXPECT_EQ(Status(), "Read me");
+    EXPECT_EQ(BarPosition(), 100);
+    EXPECT_EQ(Tree(TemporaryFolder), std::vector<std::string>());
+}
+
+TEST_F(PackageExtractionTest, BarStaysRightBeyondFortyTwoMegabytes)
+{
+    // Past 42,949,672 bytes the position times 100 no longer fits in 32 bits.
+    std::string large = PackageEntryBytes("Large.dat", "Large data", std::string(45000000, 'L'));
+    std::string small = PackageEntryBytes("Readme.txt", "Read me", std::string(5000000, 'r'));
+    ULONGLONG total = large.size() + small.size();
+    ASSERT_EQ(Extract(large + small), 0) << ErrorFile;
+    ASSERT_EQ(BarChanges.size(), 2u);
+    EXPECT_EQ(BarChanges[0].Position, static_cast<int>(large.size() * 100ull / total));
+    EXPECT_EQ(BarChanges[1].Position, 100);
+    WIN32_FILE_ATTRIBUTE_DATA installed = {};
+    ASSERT_TRUE(GetFileAttributesExA(Target("Large.dat").c_str(), GetFileExInfoStandard, &installed));
+    EXPECT_EQ(installed.nFileSizeLow, 45000000u);
+}
+
+TEST_F(PackageExtractionTest, TrailingBytesShorterThanAHeaderAreIgnored)
+{
+    std::string entry = PackageEntryBytes("Readme.txt", "Read me", "Read me first.\r\n");
+    std::string package = entry + std::string(PackageEntrySize - 1, 'x');
+    ASSERT_EQ(Extract(package), 0) << ErrorFile;
+    EXPECT_EQ(ReadTestFile(Target("Readme.txt")), "Read me first.\r\n");
+    EXPECT_EQ(BarPosition(), static_cast<int>(entry.size() * 100 / package.size()));
+    EXPECT_EQ(Tree(TemporaryFolder), std::vector<std::string>());
+}
+
+TEST_F(PackageExtractionTest, EmptyPackageFailsWithEndOfFileAndInstallsNothing)
+{
+    EXPECT_EQ(Extract(""), ErrUnexpectedEndOfFile);
+    EXPECT_EQ(ErrorFile, PackagePath);
+    EXPECT_EQ(Status(), "");
+    EXPECT_EQ(BarPosition(), 0);
+    EXPECT_EQ(Log(), "");
+    EXPECT_EQ(Tree(Destination), std::vector<std::string>{InstallLogName});
+    EXPECT_EQ(Tree(TemporaryFolder), std::vector<std::string>());
+}
+
+TEST_F(PackageExtractionTest, PackageCutInsideAnEntryFailsAndRemovesBothTemporaries)
+{
+    std::string first = PackageEntryBytes("Readme.txt", "Read me", SzddLiterals("Read me first.\r\n"));
+    std::string cut = EntryHeader("tpz2.exe", "TALVIQ Project Zorvane 2 PE Demo", 5000, AlwaysReplace) +
+                      SzddLiterals(Pattern(4000, 6)).substr(0, 1500);
+    EXPECT_EQ(Extract(first + cut), ErrUnexpectedEndOfFile);
+    EXPECT_EQ(ErrorFile, PackagePath);
+    EXPECT_EQ(ReadTestFile(Target("Readme.txt")), "Read me first.\r\n");
+    EXPECT_FALSE(FileExists(Target("tpz2.exe")));
+    EXPECT_EQ(Log(), "+" + Target("Readme.txt") + "\r\n");
+    ASSERT_EQ(BarChanges.size(), 1u);
+    EXPECT_EQ(BarChanges[0].ExpandedTemporaries, 1);
+    EXPECT_EQ(Tree(TemporaryFolder), std::vector<std::string>());
+
+    // Cut inside the first entry: nothing is installed, the bar never moves.
+    BarChanges.clear();
+    EXPECT_EQ(Extract(cut), ErrUnexpectedEndOfFile);
+    EXPECT_TRUE(BarChanges.empty());
+    EXPECT_EQ(Log(), "");
+    EXPECT_EQ(Tree(TemporaryFolder), std::vector<std::string>());
+}
+
+TEST_F(PackageExtractionTest, NewSubfolderIsLoggedWithItsBackslashBeforeItsFirstFile)
+{
+    std::string package = PackageEntryBytes("Projects\\Samples\\Sample.tpz", "Sample project", "sample") +
+                          PackageEntryBytes("Projects\\Samples\\Second.tpz", "Second project", "second") +
+                          PackageEntryBytes("Readme.txt", "Read me", "readme");
+    ASSERT_EQ(Extract(package), 0) << ErrorFile;
+    EXPECT_EQ(ReadTestFile(Target("Projects\\Samples\\Sample.tpz")), "sample");
+    EXPECT_EQ(Log(), "#" + Target("Projects\\Samples\\") + "\r\n+" + Target("Projects\\Samples\\Sample.tpz") +
+                         "\r\n+" + Target("Projects\\Samples\\Second.tpz") + "\r\n+" + Target("Readme.txt") +
+                         "\r\n");
+}
+
+// Removes what a test put into the Windows system folder, also when it fails.
+struct SystemFolderLeftovers {
+    std::vector<std::string> Files;
+    std::string Folder;
+    ~SystemFolderLeftovers()
+    {
+        for (const std::string& file : Files)
+            DeleteFileA(file.c_str());
+        RemoveDirectoryA(Folder.c_str());
+        EXPECT_FALSE(FolderExists(Folder)) << Folder;
+    }
+};
+
+TEST_F(PackageExtractionTest, SystemFolderEntriesLandInTheSystemFolder)
+{
+    char system[MAX_PATH];
+    ASSERT_GT(GetSystemDirectoryA(system, sizeof system), 0u);
+    std::string unique = "ZorvaneExtract" + std::to_string(GetCurrentProcessId());
+    std::string library = std::string(system) + "\\" + unique + ".dll";
+    std::string folder = std::string(system) + "\\" + unique;
+    std::string nested = folder + "\\Nested.dat";
+    SystemFolderLeftovers leftovers = {{library, nested}, folder};
+    ASSERT_FALSE(FileExists(library));
+    ASSERT_FALSE(FolderExists(folder));
+
+    // The byte after '@' is not read.
+    std::string package = PackageEntryBytes("@\\" + unique + ".dll", "Add-in", SzddLiterals("library", 'l')) +
+                          PackageEntryBytes("@X" + unique + "\\Nested.dat", "Nested", "nested");
+    ASSERT_EQ(Extract(package), 0) << ErrorFile;
+    EXPECT_EQ(ReadTestFile(library), "library");
+    EXPECT_EQ(ReadTestFile(nested), "nested");
+    EXPECT_EQ(Log(), "+" + library + "\r\n#" + folder + "\\\r\n+" + nested + "\r\n");
+    EXPECT_EQ(Tree(Destination), std::vector<std::string>{InstallLogName});
+}
+
+TEST_F(PackageExtractionTest, MissingTargetIsInstalledAndLoggedUnderEveryMode)
+{
+    const uint16_t modes[] = {0, ReplaceIfNewer, KeepExisting, AlwaysReplace, 7};
+    std::string package;
+    std::string log;
+    for (uint16_t mode : modes) {
+        std::string name = "mode" + std::to_string(mode) + ".txt";
+        package += PackageEntryBytes(name, name, "new " + name, mode);
+        log += "+" + Target(name) + "\r\n";
+    }
+    ASSERT_EQ(Extract(package), 0) << ErrorFile;
+    for (uint16_t mode : modes) {
+        std::string name = "mode" + std::to_string(mode) + ".txt";
+        EXPECT_EQ(ReadTestFile(Target(name)), "new " + name);
+    }
+    EXPECT_EQ(Log(), log);
+}
+
+TEST_F(PackageExtractionTest, ExistingTargetIsKeptOrReplacedAndLoggedByItsMode)
+{
+    struct {
+        const char* Name;
+        uint16_t Mode;
+        bool Replaced;
+    } cases[] = {{"keep.txt", KeepExisting, false},
+                 {"always0.txt", 0, true},
+                 {"always3.txt", AlwaysReplace, true},
+                 {"alwaysFFFF.txt", 0xFFFF, true}};
+    std::string package;
+    std::string log;
+    for (const auto& c : cases) {
+        WriteTestFile(Target(c.Name), "existing");
+        package += PackageEntryBytes(c.Name, c.Name, SzddLiterals("new content"), c.Mode);
+        if (c.Replaced)
+            log += "+" + Target(c.Name) + "\r\n";
+    }
+    ASSERT_EQ(Extract(package), 0) << ErrorFile;
+    for (const auto& c : cases)
+        EXPECT_EQ(ReadTestFile(Target(c.Name)), c.Replaced ? "new content" : "existing") << c.Name;
+    EXPECT_EQ(Log(), log);
+}
+
+TEST_F(PackageExtractionTest, ReplaceIfNewerReplacesOnlyAnOlderReadableVersionAndNeverLogs)
+{
+    // Null: a file without a version resource.
+    struct {
+        const char* Old;
+        const char* New;
+        bool Replaced;
+    } cases[] = {
+        {"1.2.3.4", "1.2.3.5", true},      // low half greater
+        {"1.2.3.5", "1.3.0.0", true},      // high half greater, low half smaller
+        {"1.3.0.0", "1.2.3.5", false},     // older
+        {"1.2.3.5", "1.2.3.5", false},     // equal
+        {"1.2.3.4", "40000.0.0.0", true},  // compared as unsigned numbers
+        {"40000.0.0.0", "1.3.0.0", false}, //
+        {nullptr, "1.3.0.0", false},       // the existing file's version cannot be read
+        {"1.2.3.4", nullptr, false},       // the new file's version cannot be read
+    };
+    std::string package;
+    std::vector<std::string> existing;
+    std::vector<std::string> incoming;
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        std::string name = "case" + std::to_string(i) + ".exe";
+        // Overlay bytes tell the existing copy apart without touching its version resource.
+        existing.push_back((cases[i].Old ? VersionedFile(cases[i].Old) : std::string("plain text")) +
+                           "existing copy");
+        incoming.push_back(cases[i].New ? VersionedFile(cases[i].New) : std::string("new plain text"));
+        WriteTestFile(Target(name), existing[i]);
+        std::string stored = i % 2 ? incoming[i] : SzddLiterals(incoming[i], 'e');
+        package += PackageEntryBytes(name, name, stored, ReplaceIfNewer);
+    }
+    ASSERT_EQ(Extract(package), 0) << ErrorFile;
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        std::string name = "case" + std::to_string(i) + ".exe";
+        EXPECT_TRUE(ReadTestFile(Target(name)) == (cases[i].Replaced ? incoming[i] : existing[i]))
+            << name << (cases[i].Replaced ? " not replaced" : " replaced");
+    }
+    EXPECT_EQ(Log(), "");
+}
+
+TEST_F(PackageExtractionTest, UnsoundEntryIsRefusedBeforeAnythingOfItIsDone)
+{
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, sizeof windows);
+    struct {
+        std::string Target;
+        std::string Display;
+        std::string EscapedTo; // where a file would land if the name were followed ("" none)
+    } cases[] = {
+        {"..\\..\\..\\evil.txt", "evil", Dir.Join("evil.txt")},
+        {"Data\\..\\..\\..\\..\\evil.txt", "evil", Dir.Join("evil.txt")},
+        {"\\zorvane-evil.txt", "evil", "C:\\zorvane-evil.txt"},
+        {"C:\\zorvane-evil.txt", "evil", "C:\\zorvane-evil.txt"},
+        {"C:zorvane-evil.txt", "evil", "C:\\zorvane-evil.txt"},
+        {"@\\..\\zorvane-evil.txt", "evil", std::string(windows) + "\\zorvane-evil.txt"},
+        {"", "evil", ""},
+        {std::string(PackageTextSize, 'a'), "evil", ""},                     // target without its terminator
+        {"evil.txt", std::string(PackageTextSize, 'd'), Target("evil.txt")}, // display text likewise
+    };
+    std::string first = PackageEntryBytes("first.txt", "First file", SzddLiterals("first"));
+    ASSERT_EQ(Extract(first), 0) << ErrorFile;
+    std::vector<std::string> before = Tree(Dir.Path());
+    for (const auto& c : cases) {
+        SCOPED_TRACE("target '" + c.Target + "'");
+        EXPECT_EQ(Extract(first + PackageEntryBytes(c.Target, c.Display, "evil")), ErrInvalidOrCorrupt);
+        EXPECT_EQ(ErrorFile, PackagePath);
+        EXPECT_EQ(Status(), "First file");
+        EXPECT_EQ(Log(), "+" + Target("first.txt") + "\r\n");
+        EXPECT_EQ(Tree(Dir.Path()), before);
+        if (!c.EscapedTo.empty()) {
+            EXPECT_FALSE(FileExists(c.EscapedTo));
+            DeleteFileA(c.EscapedTo.c_str()); // a failure must not spoil the next run
+        }
+    }
+}
+
+TEST_F(PackageExtractionTest, TargetPathBeyondThePathLimitIsRefused)
+{
+    // 250 + backslash + 10 = 261 bytes: two more than a path can hold.
+    std::string longFolder = Dir.Path() + "\\" + std::string(249 - Dir.Path().size(), 'd');
+    ASSERT_EQ(longFolder.size(), 250u);
+    lstrcpynA(DestinationFolder, longFolder.c_str(), MAX_PATH);
+    WriteTestFile(PackagePath, "");
+    WriteTestFile(LogPath, "");
+    std::vector<std::string> before = Tree(Dir.Path());
+    EXPECT_EQ(Extract(PackageEntryBytes("Readme.txt", "Read me", "readme")), ErrInvalidOrCorrupt);
+    EXPECT_EQ(ErrorFile, PackagePath);
+    EXPECT_EQ(Status(), "");
+    EXPECT_EQ(Tree(Dir.Path()), before);
+}
+
+TEST_F(PackageExtractionTest, DataThatDoesNotExpandExactlyIsRefusedAndNeverInstalled)
+{
+    std::string whole = SzddLiterals(Pattern(1000, 7));
+    std::string unknownMode = whole;
+    unknownMode[8] = 'B';
+    struct {
+        const char* Name;
+        std::string Stored;
+    } cases[] = {
+        {"cut stream", whole.substr(0, whole.size() - 5)},
+        {"header only", whole.substr(0, 14)},
+        {"unknown mode", unknownMode},
+    };
+    // The same first entry each time: a failure must not leave its content under the next name.
+    std::string first = PackageEntryBytes("first.txt", "First file", SzddLiterals("first"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        EXPECT_EQ(Extract(first + PackageEntryBytes("Data\\second.txt", "Second file", c.Stored)),
+                  ErrInvalidOrCorrupt);
+        EXPECT_EQ(ErrorFile, PackagePath);
+        EXPECT_EQ(ReadTestFile(Target("first.txt")), "first");
+        EXPECT_FALSE(FolderExists(Target("Data")));
+        EXPECT_EQ(Log(), "+" + Target("first.txt") + "\r\n");
+        EXPECT_EQ(Tree(TemporaryFolder), std::vector<std::string>());
+    }
+}
+
+TEST_F(PackageExtractionTest, CopyIntoPlaceThatFailsIsReportedWithTheTarget)
+{
+    WriteTestFile(Target("Readme.txt"), "old readme");
+    WriteTestFile(Target("tpz2.exe"), VersionedFile("1.2.3.4"));
+    struct {
+        const char* Name;
+        std::string Stored;
+        uint16_t Mode;
+    } cases[] = {
+        {"Readme.txt", SzddLiterals("new readme"), AlwaysReplace},
+        {"tpz2.exe", VersionedFile("1.3.0.0"), ReplaceIfNewer},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::string old = ReadTestFile(Target(c.Name));
+        // Held open for reading, as a running program is: its version can be read, but it can be
+        // neither deleted nor overwritten.
+        HANDLE busy = CreateFileA(Target(c.Name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(busy, INVALID_HANDLE_VALUE);
+        int code = Extract(PackageEntryBytes(c.Name, c.Name, c.Stored, c.Mode));
+        CloseHandle(busy);
+        EXPECT_EQ(code, ErrWriteError);
+        EXPECT_EQ(ErrorFile, Target(c.Name));
+        EXPECT_EQ(SystemError, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+        EXPECT_TRUE(ReadTestFile(Target(c.Name)) == old);
+        EXPECT_EQ(Tree(TemporaryFolder), std::vector<std::string>());
+    }
+}
+
+TEST_F(PackageExtractionTest, FolderThatCannotBeMadeOrTemporariesThatCannotBeMadeAreReported)
+{
+    WriteTestFile(Target("Readme.txt"), "a file where a folder is wanted");
+    EXPECT_EQ(Extract(PackageEntryBytes("Readme.txt\\inner.txt", "Inner", "inner")), ErrFailedToCreateFolder);
+    EXPECT_EQ(ErrorFile, Target("Readme.txt\\"));
+    EXPECT_EQ(Tree(TemporaryFolder), std::vector<std::string>());
+
+    std::string missing = Dir.Join("missing");
+    UseTemporaryFolder(missing);
+    EXPECT_EQ(Extract(PackageEntryBytes("Second.txt", "Second", "second")), ErrUnableToOpen);
+    EXPECT_EQ(ErrorFile, missing + "\\");
+    EXPECT_FALSE(FileExists(Target("Second.txt")));
+    EXPECT_FALSE(FolderExists(missing));
+
+    // The platform's LZ open takes paths of fewer than 128 bytes; a longer temporary folder is
+    // reported on the temporary, not as a corrupt package.
+    std::string deep = TemporaryFolder + "\\" + std::string(130 - TemporaryFolder.size(), 't');
+    ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr));
+    UseTemporaryFolder(deep);
+    EXPECT_EQ(Extract(PackageEntryBytes("Second.txt", "Second", "second")), ErrUnableToOpen);
+    EXPECT_EQ(ErrorFile.compare(0, deep.size() + 4, deep + "\\~vt"), 0) << ErrorFile;
+    EXPECT_FALSE(FileExists(Target("Second.txt")));
+    EXPECT_EQ(Tree(deep), std::vector<std::string>());
+}
+
+TEST_F(PackageExtractionTest, WithoutADialogExtractionRunsTheSame)
+{
+    ASSERT_EQ(Extract(PackageEntryBytes("Readme.txt", "Read me", SzddLiterals("readme")), false), 0)
+        << ErrorFile;
+    EXPECT_EQ(ReadTestFile(Target("Readme.txt")), "readme");
+    EXPECT_TRUE(StatusChanges.empty());
+    EXPECT_EQ(Log(), "+" + Target("Readme.txt") + "\r\n");
+}
+
+} // namespace
