@@ -69,7 +69,9 @@ bool FolderExists(const std::string& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool RemoveTree(const std::string& path)
+namespace {
+
+void RemoveTreeOnce(const std::string& path)
 {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
@@ -80,7 +82,7 @@ bool RemoveTree(const std::string& path)
                 continue;
             std::string child = path + "\\" + name;
             if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(child);
+                RemoveTreeOnce(child);
             } else {
                 SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
                 DeleteFileA(child.c_str());
@@ -89,5 +91,21 @@ bool RemoveTree(const std::string& path)
         FindClose(search);
     }
     RemoveDirectoryA(path.c_str());
-    return GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
+} // namespace
+
+bool RemoveTree(const std::string& path)
+{
+    // The shell may still hold a file it was just told about (a new shortcut, say) for a moment;
+    // give it up to two seconds before calling the folder left behind.
+    DWORD start = GetTickCount();
+    for (;;) {
+        RemoveTreeOnce(path);
+        if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+            return true;
+        if (GetTickCount() - start >= 2000)
+            return false;
+        Sleep(50);
+    }
 }
