@@ -1,6 +1,5 @@
 #include "format/SzddCompressor.h"
 
-#include <initializer_list>
 #include <new>
 #include <stdio.h>
 #include <string.h>
@@ -22,7 +21,8 @@ const uint32_t WindowSize = SzddRingSize;
 const uint32_t TreeSize = 2 * WindowSize; // cyclic link arrays; a power of two above WindowSize
 const uint32_t TreeMask = TreeSize - 1;
 const uint32_t HashBits = 16;
-const uint32_t TreePrefix = 5; // bytes that select a tree
+const uint32_t TreePrefix = 6;                         // bytes that select a tree
+const uint32_t ChainCount = TreePrefix - SzddMinMatch; // one hash chain per shorter prefix length
 const uint32_t BlockSize = 1 << 16;
 // Undecided positions carried between blocks at most; real data stays within a few hundred.
 const uint32_t MaxCarry = 1 << 16;
@@ -69,16 +69,15 @@ struct Compressor {
     uint32_t CarryLimit;
 
     // Match finder over the last WindowSize positions. Matches of TreePrefix bytes and more come
-    // from binary trees, one per hash of the first five bytes, which keeps each tree small: the
-    // search through them is most of the work. Lengths 3 and 4 come from hash chains of 3- and
-    // 4-byte prefixes, walked only to the newest position whose prefix really is equal.
+    // from binary trees, one per hash of the first TreePrefix bytes, which keeps each tree small:
+    // the search through them is most of the work. Shorter lengths come from hash chains of 3-,
+    // 4- and 5-byte prefixes, walked (only when the tree found nothing that long) to the newest
+    // position whose prefix really is equal.
     uint32_t NextInsert;
-    uint32_t Head3[1u << HashBits];
-    uint32_t Head4[1u << HashBits];
-    uint32_t Head5[1u << HashBits];
-    uint32_t Chain3[TreeSize];
-    uint32_t Chain4[TreeSize];
+    uint32_t TreeHead[1u << HashBits];
     uint32_t Son[2 * TreeSize];
+    uint32_t ChainHead[ChainCount][1u << HashBits];
+    uint32_t Chain[ChainCount][TreeSize];
 
     // Parse state for absolute positions from ParseBase on, indexed by position - ParseBase.
     // Step holds the cheapest bit count from ParseBase above TokenBits and, below, the length of
@@ -227,7 +226,7 @@ inline uint32_t NewestEqualPrefix(const uint32_t* chain, uint32_t candidate, uin
 uint32_t SearchTree(Compressor* c, uint32_t pos, const unsigned char* current, uint32_t limit,
                     uint32_t* distance)
 {
-    uint32_t* head = c->Head5 + HashKey(Prefix(current, TreePrefix));
+    uint32_t* head = c->TreeHead + HashKey(Prefix(current, TreePrefix));
     uint32_t candidate = *head;
     *head = pos;
     uint32_t* smallerLink = c->Son + ((pos & TreeMask) << 1);
@@ -275,32 +274,28 @@ uint32_t SearchTree(Compressor* c, uint32_t pos, const unsigned char* current, u
 uint32_t InsertAndFind(Compressor* c, uint32_t pos, uint32_t limit, uint32_t* distance)
 {
     const unsigned char* current = c->Data + (pos - c->DataBase);
-    uint32_t best = 0;
-    uint32_t first = PushChain(c->Head3 + HashKey(Prefix(current, 3)), c->Chain3, pos);
-    uint32_t match = NewestEqualPrefix(c->Chain3, first, pos, current, 3);
-    if (match != 0) {
-        best = 3;
-        *distance = pos - match;
+    uint32_t shortest = limit < TreePrefix ? limit : TreePrefix - 1; // longest prefix chained here
+    uint32_t first[ChainCount];
+    for (uint32_t size = SzddMinMatch; size <= shortest; ++size) {
+        uint32_t k = size - SzddMinMatch;
+        first[k] = PushChain(c->ChainHead[k] + HashKey(Prefix(current, size)), c->Chain[k], pos);
     }
-    if (limit < 4)
-        return best;
-    first = PushChain(c->Head4 + HashKey(Prefix(current, 4)), c->Chain4, pos);
-    if (best == 3) {
-        match = NewestEqualPrefix(c->Chain4, first, pos, current, 4);
+    uint32_t best = 0;
+    if (limit >= TreePrefix) {
+        best = SearchTree(c, pos, current, limit, distance);
+        if (best >= TreePrefix)
+            return best;
+    }
+    // A match through a tree's hash collision may already be as long as a chain could give.
+    for (uint32_t size = shortest; size >= SzddMinMatch && size > best; --size) {
+        uint32_t k = size - SzddMinMatch;
+        uint32_t match = NewestEqualPrefix(c->Chain[k], first[k], pos, current, size);
         if (match != 0) {
-            best = 4;
             *distance = pos - match;
+            return size;
         }
     }
-    if (limit < TreePrefix)
-        return best;
-    uint32_t treeDistance = 0;
-    uint32_t treeBest = SearchTree(c, pos, current, limit, &treeDistance);
-    if (treeBest > best) {
-        best = treeBest;
-        *distance = treeDistance;
-    }
-    return best;
+    return best >= SzddMinMatch ? best : 0;
 }
 
 // Keeps absolute positions in 32 bits on inputs of several gigabytes: shifts every position by a
@@ -309,14 +304,16 @@ void Renormalize(Compressor* c)
 {
     // Everything still needed lies at or after DataBase.
     uint32_t shift = (c->DataBase - PositionBase) & ~TreeMask;
-    for (uint32_t* links : {c->Head3, c->Head4, c->Head5})
-        for (uint32_t i = 0; i < (1u << HashBits); ++i)
-            links[i] = links[i] >= shift ? links[i] - shift : 0;
-    for (uint32_t* links : {c->Chain3, c->Chain4})
-        for (uint32_t i = 0; i < TreeSize; ++i)
-            links[i] = links[i] >= shift ? links[i] - shift : 0;
+    for (uint32_t& link : c->TreeHead)
+        link = link >= shift ? link - shift : 0;
     for (uint32_t& link : c->Son)
         link = link >= shift ? link - shift : 0;
+    for (uint32_t k = 0; k < ChainCount; ++k) {
+        for (uint32_t& link : c->ChainHead[k])
+            link = link >= shift ? link - shift : 0;
+        for (uint32_t& link : c->Chain[k])
+            link = link >= shift ? link - shift : 0;
+    }
     c->NextInsert -= shift;
     c->DataBase -= shift;
     c->DataEnd -= shift;
@@ -557,12 +554,10 @@ SzddStatus CompressSzddWithLimits(const ByteSource& source, const ByteSink& sink
     c->RenormalizeAt = limits.RenormalizeAt < (1u << 20) ? (1u << 20) : limits.RenormalizeAt;
     c->CarryLimit = limits.CarryLimit < MaxCarry ? limits.CarryLimit : MaxCarry;
     c->NextInsert = PositionBase;
-    memset(c->Head3, 0, sizeof c->Head3);
-    memset(c->Head4, 0, sizeof c->Head4);
-    memset(c->Head5, 0, sizeof c->Head5);
-    memset(c->Chain3, 0, sizeof c->Chain3);
-    memset(c->Chain4, 0, sizeof c->Chain4);
+    memset(c->TreeHead, 0, sizeof c->TreeHead);
     memset(c->Son, 0, sizeof c->Son);
+    memset(c->ChainHead, 0, sizeof c->ChainHead);
+    memset(c->Chain, 0, sizeof c->Chain);
     c->ParseBase = c->InputStart;
     for (uint32_t& step : c->Step)
         step = Unreached;

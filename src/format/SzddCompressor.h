@@ -12,7 +12,7 @@
 // Compresses exactly expandedLength bytes from source into sink, header first; missingCharacter
 // goes into the header (0 when unknown). Fails with SzddLengthMismatch when the source delivers
 // fewer or more bytes, SzddReadFailed or SzddWriteFailed when a stream fails; the sink may then
-// have received part of the output. Uses about 2 MB of heap, freed before it returns.
+// have received part of the output. Uses about 2.5 MB of heap, freed before it returns.
 SzddStatus CompressSzdd(const ByteSource& source, const ByteSink& sink, uint32_t expandedLength,
                         unsigned char missingCharacter, SzddReport* report);
 
