@@ -1,8 +1,11 @@
 // A fresh folder under the user's temporary folder for one test, removed with all its content
-// when the object goes; the removal is checked.
+// when the object goes; the removal is checked. ScopedTempDir.cpp serves Windows,
+// ScopedTempDirPosix.cpp the native build of the Win32-free code.
 #pragma once
 
+#ifdef _WIN32
 #include <windows.h>
+#endif
 
 #include <string>
 
@@ -15,7 +18,7 @@ public:
 
     // The folder's path, without a trailing backslash.
     const std::string& Path() const { return Root; }
-    // Path() joined with a relative name by one backslash.
+    // Path() joined with a relative name by one separator (a backslash on Windows, else a slash).
     std::string Join(const std::string& relative) const;
 
 private:

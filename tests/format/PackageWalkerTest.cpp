@@ -1,0 +1,201 @@
+#include "format/PackageWalker.h"
+
+#include "format/SzddTestData.h"
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Header(const std::string& target, const std::string& display, int32_t storedSize,
+                   uint16_t mode = 0)
+{
+    PackageEntry entry;
+    memset(&entry, 0, sizeof entry);
+    memcpy(entry.TargetName, target.data(),
+           target.size() < PackageTextSize ? target.size() : PackageTextSize);
+    memcpy(entry.DisplayText, display.data(),
+           display.size() < PackageTextSize ? display.size() : PackageTextSize);
+    entry.StoredSize = storedSize;
+    entry.OverwriteMode = mode;
+    unsigned char bytes[PackageEntrySize];
+    EncodePackageEntry(entry, bytes);
+    return std::string(reinterpret_cast<const char*>(bytes), sizeof bytes);
+}
+
+std::string Entry(const std::string& target, const std::string& stored)
+{
+    return Header(target, "Installing " + target, static_cast<int32_t>(stored.size())) + stored;
+}
+
+struct Seen {
+    uint32_t Index;
+    uint64_t Offset;
+    std::string Target;
+    bool Compressed;
+    uint32_t ExpandedSize;
+    std::string Content;
+};
+
+bool AppendToString(void* context, const unsigned char* data, size_t count)
+{
+    static_cast<std::string*>(context)->append(reinterpret_cast<const char*>(data), count);
+    return true;
+}
+
+// Walks the whole package, reading every entry's content when readContent is set.
+std::vector<Seen> Walk(const std::string& package, PackageWalker* walker, bool readContent = true)
+{
+    MemoryReader reader = {reinterpret_cast<const unsigned char*>(package.data()), package.size(), 0};
+    BeginPackageWalk(walker, MemorySource(&reader));
+    std::vector<Seen> seen;
+    while (NextPackageEntry(walker)) {
+        Seen entry = {walker->Index,      walker->EntryOffset,  walker->Entry.TargetName,
+                      walker->Compressed, walker->ExpandedSize, std::string()};
+        if (readContent && !ReadEntryContent(walker, ByteSink{AppendToString, &entry.Content}))
+            break;
+        seen.push_back(entry);
+    }
+    return seen;
+}
+
+} // namespace
+
+TEST(PackageWalker, YieldsEachEntryWithItsIndexOffsetAndContent)
+{
+    std::string text = MakeTestData(TextLike, 30000, 1);
+    std::string binary = MakeTestData(BinaryLike, 5000, 1);
+    std::string package = Entry("Readme.txt", CompressToString(text)) + Entry("Data\\sample.tpz", binary) +
+                          Header("empty.dat", "", 0) + Header("negative.dat", "", -7) +
+                          Entry("@\\zvhelper.dll", CompressToString(binary));
+    PackageWalker walker;
+    std::vector<Seen> seen = Walk(package, &walker);
+    EXPECT_EQ(walker.Problem, PackageSound) << walker.Detail;
+    EXPECT_EQ(walker.TrailingBytes, 0u);
+    ASSERT_EQ(seen.size(), 5u);
+    uint64_t offset = 0;
+    const std::string contents[] = {text, binary, "", "", binary};
+    for (uint32_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(seen[i].Index, i);
+        EXPECT_EQ(seen[i].Offset, offset) << i;
+        EXPECT_TRUE(seen[i].Content == contents[i]) << i;
+        EXPECT_EQ(seen[i].ExpandedSize, contents[i].size()) << i;
+        offset += PackageEntrySize + (i == 0   ? CompressToString(text).size()
+                                      : i == 1 ? binary.size()
+                                      : i == 4 ? CompressToString(binary).size()
+                                               : 0);
+    }
+    EXPECT_TRUE(seen[0].Compressed);
+    EXPECT_FALSE(seen[1].Compressed);
+    EXPECT_EQ(seen[4].Target, "@\\zvhelper.dll");
+    EXPECT_EQ(walker.Offset, package.size());
+}
+
+TEST(PackageWalker, ReportsTrailingBytesShorterThanAHeaderAsTheEnd)
+{
+    std::string package = Entry("a.txt", "plain") + std::string(PackageEntrySize - 1, 'x');
+    PackageWalker walker;
+    EXPECT_EQ(Walk(package, &walker).size(), 1u);
+    EXPECT_EQ(walker.Problem, PackageSound);
+    EXPECT_EQ(walker.TrailingBytes, PackageEntrySize - 1);
+}
+
+TEST(PackageWalker, SkipsContentThatIsNotRead)
+{
+    std::string package = Entry("a.txt", CompressToString(std::string(9000, 'z'))) + Entry("b.txt", "bee");
+    PackageWalker walker;
+    std::vector<Seen> seen = Walk(package, &walker, false);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].ExpandedSize, 9000u) << "taken from the SZDD header without expanding";
+    EXPECT_EQ(seen[1].Offset, package.size() - PackageEntrySize - 3);
+    EXPECT_EQ(walker.Problem, PackageSound);
+
+    std::string cut = Entry("a.txt", "0123456789abcdef").substr(0, PackageEntrySize + 15);
+    Walk(cut, &walker, false);
+    EXPECT_EQ(walker.Problem, PackageEntryCutShort);
+    EXPECT_STREQ(walker.Detail, "entry cut short: 16 stored bytes announced, the package ends after 15");
+}
+
+TEST(PackageWalker, AnEmptyOrHeaderlessPackageIsAProblem)
+{
+    PackageWalker walker;
+    EXPECT_TRUE(Walk("", &walker).empty());
+    EXPECT_EQ(walker.Problem, PackageEmpty);
+    EXPECT_STREQ(walker.Detail, "the package is empty");
+    EXPECT_TRUE(Walk(std::string(100, 'x'), &walker).empty());
+    EXPECT_EQ(walker.Problem, PackageEmpty);
+    EXPECT_STREQ(walker.Detail, "the package is shorter than one entry header");
+}
+
+TEST(PackageWalker, StopsAtTheFirstProblemWithItsEntry)
+{
+    std::string good = Entry("first.txt", "first");
+    std::string compressed = CompressToString(MakeTestData(TextLike, 5000, 2));
+    std::string badMode = compressed;
+    badMode[8] = 'B';
+    std::string truncated = compressed.substr(0, compressed.size() - 3);
+    std::string unterminated = Header("ok.txt", std::string(64, 'd'), 0);
+    struct Case {
+        std::string Second;
+        PackageProblem Problem;
+        std::string Detail;
+    } cases[] = {
+        {Header("..\\evil.exe", "", 0), PackageBadEntry, "target name would leave its folder"},
+        {Header("C:\\evil.exe", "", 0), PackageBadEntry, "target name would leave its folder"},
+        {Header(std::string(64, 't'), "", 0), PackageBadEntry, "target name without its terminator"},
+        {unterminated, PackageBadEntry, "display text without its terminator"},
+        {Entry("b.txt", badMode), PackageCorruptData, "corrupt SZDD data: unknown compression mode 0x42"},
+        {Entry("b.txt", truncated), PackageCorruptData, "corrupt SZDD data: compressed data ends after "},
+        {Entry("b.txt", compressed + "xyz"), PackageCorruptData,
+         "corrupt SZDD data: stored bytes continue after the compressed data"},
+        {Entry("b.txt", compressed).substr(0, PackageEntrySize + 10), PackageEntryCutShort,
+         "entry cut short: " + std::to_string(compressed.size()) +
+             " stored bytes announced, the package ends after 10"},
+        {Entry("b.txt", compressed).substr(0, PackageEntrySize + 500), PackageEntryCutShort,
+         "entry cut short: " + std::to_string(compressed.size()) +
+             " stored bytes announced, the package ends after 500"},
+        {Entry("b.txt", "plain text").substr(0, PackageEntrySize + 4), PackageEntryCutShort,
+         "entry cut short: 10 stored bytes announced, the package ends after 4"},
+    };
+    for (const Case& c : cases) {
+        PackageWalker walker;
+        // A cut entry ends the package; any other problem is followed by a sound entry.
+        std::vector<Seen> seen =
+            Walk(good + c.Second + (c.Problem == PackageEntryCutShort ? "" : good), &walker);
+        EXPECT_EQ(seen.size(), 1u) << c.Detail;
+        EXPECT_EQ(walker.Problem, c.Problem) << c.Detail;
+        EXPECT_EQ(walker.Index, 1u) << c.Detail;
+        EXPECT_EQ(walker.EntryOffset, good.size()) << c.Detail;
+        EXPECT_EQ(std::string(walker.Detail).rfind(c.Detail, 0), 0u) << walker.Detail;
+        EXPECT_FALSE(NextPackageEntry(&walker)) << "a walk stays stopped";
+    }
+}
+
+TEST(PackageWalker, ShortStoredDataWithTheSignatureIsPlain)
+{
+    // The platform copies files shorter than an SZDD header unchanged, whatever they begin with.
+    std::string almost = std::string(reinterpret_cast<const char*>(SzddSignature), SzddSignatureSize) +
+                         std::string("A\0\x05", 3);
+    PackageWalker walker;
+    std::vector<Seen> seen = Walk(Entry("sig.bin", almost), &walker);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_FALSE(seen[0].Compressed);
+    EXPECT_EQ(seen[0].Content, almost);
+}
+
+TEST(PackageWalker, ReportsASinkThatRefuses)
+{
+    std::string package = Entry("a.txt", CompressToString(MakeTestData(TextLike, 9000, 1)));
+    MemoryReader reader = {reinterpret_cast<const unsigned char*>(package.data()), package.size(), 0};
+    unsigned char small[100];
+    MemoryWriter writer = {small, sizeof small, 0};
+    PackageWalker walker;
+    BeginPackageWalk(&walker, MemorySource(&reader));
+    ASSERT_TRUE(NextPackageEntry(&walker));
+    EXPECT_FALSE(ReadEntryContent(&walker, MemorySink(&writer)));
+    EXPECT_EQ(walker.Problem, PackageWriteFailed);
+}

@@ -1,0 +1,167 @@
+#include "ManifestReader.h"
+
+#include "support/ScopedTempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// Stands for the temporary folder (with its separator) in expected messages.
+const std::string FolderMark = "{DIR}";
+
+// Writes the manifest text and a few source files into dir; reads the manifest back.
+struct ManifestResult {
+    bool Sound;
+    std::vector<ManifestEntry> Entries;
+    std::string Messages;
+};
+
+ManifestResult ReadManifestText(const ScopedTempDir& dir, const std::string& text)
+{
+    WriteTestFile(dir.Join("tpz2.exe"), "program");
+    WriteTestFile(dir.Join("readme.txt"), "readme");
+    std::string path = dir.Join("Setup.manifest");
+    WriteTestFile(path, text);
+    std::string errPath = dir.Join("messages.txt");
+    FILE* err = fopen(errPath.c_str(), "w+b");
+    ManifestResult result;
+    result.Sound = ReadManifest(path.c_str(), &result.Entries, err);
+    rewind(err);
+    char chunk[4096];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, err)) > 0)
+        result.Messages.append(chunk, got);
+    fclose(err);
+    return result;
+}
+
+} // namespace
+
+TEST(ReadManifest, ReadsFieldsDefaultsCommentsAndBlankLines)
+{
+    ScopedTempDir dir;
+    ManifestResult result =
+        ReadManifestText(dir, "\xEF\xBB\xBF# The demo package\r\n"
+                              "\r\n"
+                              "  tpz2.exe |  tpz2.exe | Main program |replace-if-newer| store \r\n"
+                              "   # indented comment\n"
+                              "Docs\\Readme.txt | readme.txt || keep-existing | compress\n"
+                              "@\\zvhelper.dll|readme.txt\n"
+                              "a #b.txt | readme.txt");
+    ASSERT_TRUE(result.Sound) << result.Messages;
+    EXPECT_EQ(result.Messages, "");
+    ASSERT_EQ(result.Entries.size(), 4u);
+    const ManifestEntry& first = result.Entries[0];
+    EXPECT_EQ(first.Line, 3u);
+    EXPECT_STREQ(first.Target, "tpz2.exe");
+    EXPECT_EQ(std::string(first.Source), dir.Join("tpz2.exe")) << "relative to the manifest's folder";
+    EXPECT_STREQ(first.DisplayText, "Main program");
+    EXPECT_EQ(first.OverwriteMode, ReplaceIfNewer);
+    EXPECT_TRUE(first.Store);
+    EXPECT_EQ(first.SourceSize, 7u);
+    const ManifestEntry& second = result.Entries[1];
+    EXPECT_EQ(second.Line, 5u);
+    EXPECT_STREQ(second.DisplayText, "Readme.txt") << "empty display text is the file name";
+    EXPECT_EQ(second.OverwriteMode, KeepExisting);
+    EXPECT_FALSE(second.Store);
+    const ManifestEntry& third = result.Entries[2];
+    EXPECT_STREQ(third.Target, "@\\zvhelper.dll");
+    EXPECT_STREQ(third.DisplayText, "zvhelper.dll");
+    EXPECT_EQ(third.OverwriteMode, AlwaysReplace);
+    EXPECT_FALSE(third.Store);
+    EXPECT_STREQ(result.Entries[3].Target, "a #b.txt") << "only a leading # starts a comment";
+}
+
+TEST(ReadManifest, RefusesEachFaultWithItsLineNumber)
+{
+    struct Case {
+        std::string Line;
+        std::string Message;
+    } cases[] = {
+        {std::string(64, 't') + " | tpz2.exe", "the target is longer than 63 characters"},
+        {"@\\" + std::string(62, 'n') + " | tpz2.exe", "the system-folder name is longer than 61 characters"},
+        {"@zvhelper.dll | tpz2.exe", "a system-folder target is written @\\name"},
+        {"ok.exe | tpz2.exe | " + std::string(64, 'd'), "the display text is longer than 63 characters"},
+        {"..\\evil.exe | tpz2.exe", "the target has a '..' component"},
+        {"Data\\..\\..\\evil.exe | tpz2.exe", "the target has a '..' component"},
+        {"@\\..\\evil.exe | tpz2.exe", "the target has a '..' component"},
+        {"C:\\Windows\\evil.exe | tpz2.exe", "the target names a drive or a stream (':')"},
+        {"C:evil.exe | tpz2.exe", "the target names a drive or a stream (':')"},
+        {"\\Windows\\evil.exe | tpz2.exe", "the target begins with a backslash"},
+        {"Data/evil.exe | tpz2.exe", "the target contains '/'; separate folders with backslashes"},
+        {"what?.exe | tpz2.exe", "the target contains a character Windows does not allow in file names"},
+        {"a<b>.txt | tpz2.exe", "the target contains a character Windows does not allow in file names"},
+        {"a\"b.txt | tpz2.exe", "the target contains a character Windows does not allow in file names"},
+        {"star*.txt | tpz2.exe", "the target contains a character Windows does not allow in file names"},
+        {std::string("tab\x01.txt | tpz2.exe"),
+         "the target contains a character Windows does not allow in file names"},
+        {"Data\\\\x.txt | tpz2.exe", "the target has an empty folder or file name"},
+        {"Data\\ | tpz2.exe", "the target has an empty folder or file name"},
+        {"Data\\...\\x.txt | tpz2.exe", "the target has a component made of dots"},
+        {"readme. | tpz2.exe", "a name in the target ends with a dot or a blank, which Windows drops"},
+        {"Data\\NUL.txt | tpz2.exe", "the target names a device (CON, PRN, AUX, NUL, COM1-9 or LPT1-9)"},
+        {"ok.exe | missing.exe", "source file '" + FolderMark + "missing.exe' does not exist"},
+        {"ok.exe |", "the source file is missing"},
+        {"ok.exe | tpz2.exe | | sometimes",
+         "unknown overwrite mode 'sometimes' (replace-if-newer, keep-existing or always-replace)"},
+        {"ok.exe | tpz2.exe | | | zip", "unknown storage 'zip' (compress or store)"},
+        {"ok.exe | tpz2.exe | | | | extra",
+         "more than five fields (target | source | display text | overwrite | storage)"},
+        {"| tpz2.exe", "the target is empty"},
+    };
+    for (const Case& c : cases) {
+        ScopedTempDir dir;
+        std::string message = c.Message;
+        size_t placeholder = message.find(FolderMark);
+        if (placeholder != std::string::npos)
+            message.replace(placeholder, FolderMark.size(), dir.Join(""));
+        ManifestResult result = ReadManifestText(dir, "fine.exe | tpz2.exe\n# comment\n" + c.Line + "\n");
+        EXPECT_FALSE(result.Sound) << c.Line;
+        EXPECT_EQ(result.Messages, "zpack: " + dir.Join("Setup.manifest") + ":3: " + message + "\n")
+            << c.Line;
+    }
+}
+
+TEST(ReadManifest, ReportsEveryFaultNotJustTheFirst)
+{
+    ScopedTempDir dir;
+    ManifestResult result = ReadManifestText(dir, "tpz2.exe | tpz2.exe\n"
+                                                  "..\\x | tpz2.exe\n"
+                                                  "TPZ2.EXE | readme.txt\n"
+                                                  "sub | .\n");
+    EXPECT_FALSE(result.Sound);
+    std::string manifest = dir.Join("Setup.manifest");
+    EXPECT_EQ(result.Messages, "zpack: " + manifest + ":2: the target has a '..' component\n" +
+                                   "zpack: " + manifest + ":3: the target is already listed on line 1\n" +
+                                   "zpack: " + manifest + ":4: source '" + dir.Join(".") +
+                                   "' is a folder, not a file\n");
+}
+
+TEST(ReadManifest, RefusesOverlongLinesEmptyManifestsAndMissingFiles)
+{
+    ScopedTempDir dir;
+    ManifestResult result =
+        ReadManifestText(dir, "x.txt | tpz2.exe | " + std::string(3000, 'd') + "\nok.txt | tpz2.exe\n");
+    EXPECT_FALSE(result.Sound);
+    EXPECT_EQ(result.Messages,
+              "zpack: " + dir.Join("Setup.manifest") + ":1: the line is longer than 2048 characters\n");
+    EXPECT_EQ(result.Entries.size(), 1u) << "the next line is read on its own";
+
+    result = ReadManifestText(dir, "# nothing but comments\n\n");
+    EXPECT_FALSE(result.Sound);
+    EXPECT_EQ(result.Messages, "zpack: " + dir.Join("Setup.manifest") +
+                                   ": lists no entries (the setup program refuses an empty package)\n");
+
+    std::vector<ManifestEntry> entries;
+    std::string missing = dir.Join("none.manifest");
+    std::string errPath = dir.Join("err.txt");
+    FILE* err = fopen(errPath.c_str(), "wb");
+    EXPECT_FALSE(ReadManifest(missing.c_str(), &entries, err));
+    fclose(err);
+    EXPECT_EQ(ReadTestFile(errPath), "zpack: " + missing + ": cannot open the manifest\n");
+}

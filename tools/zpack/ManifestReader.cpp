@@ -1,0 +1,299 @@
+#include "ManifestReader.h"
+
+#include <ctype.h>
+#include <string.h>
+
+namespace {
+
+const size_t MaxFields = 5;
+// A package entry holds at most this many stored bytes; an SZDD header announces at most 4 GiB - 1.
+const uint64_t MaxStoredSize = 0x7FFFFFFF;
+const uint64_t MaxExpandedSize = 0xFFFFFFFF;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+char* Trim(char* text)
+{
+    while (IsBlank(*text))
+        ++text;
+    size_t length = strlen(text);
+    while (length > 0 && IsBlank(text[length - 1]))
+        text[--length] = '\0';
+    return text;
+}
+
+bool SameIgnoringCase(const char* a, const char* b)
+{
+    for (; *a != '\0' && *b != '\0'; ++a, ++b)
+        if (tolower(static_cast<unsigned char>(*a)) != tolower(static_cast<unsigned char>(*b)))
+            return false;
+    return *a == *b;
+}
+
+// CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or without an extension.
+bool IsDeviceName(const char* begin, const char* end)
+{
+    char stem[8] = {0};
+    size_t length = 0;
+    while (begin + length < end && begin[length] != '.' && length < sizeof stem - 1) {
+        stem[length] = static_cast<char>(toupper(static_cast<unsigned char>(begin[length])));
+        ++length;
+    }
+    while (length > 0 && stem[length - 1] == ' ')
+        stem[--length] = '\0';
+    if (length == 3)
+        return !strcmp(stem, "CON") || !strcmp(stem, "PRN") || !strcmp(stem, "AUX") || !strcmp(stem, "NUL");
+    return length == 4 && (!strncmp(stem, "COM", 3) || !strncmp(stem, "LPT", 3)) && stem[3] >= '1' &&
+           stem[3] <= '9';
+}
+
+const char* CheckRelativePath(const char* path)
+{
+    if (path[0] == '\\')
+        return "the target begins with a backslash";
+    for (const char* p = path; *p != '\0'; ++p) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        if (c == ':')
+            return "the target names a drive or a stream (':')";
+        if (c == '/')
+            return "the target contains '/'; separate folders with backslashes";
+        if (c < 32 || strchr("<>\"|?*", c) != nullptr)
+            return "the target contains a character Windows does not allow in file names";
+    }
+    for (const char* begin = path;;) {
+        const char* end = strchr(begin, '\\');
+        if (end == nullptr)
+            end = begin + strlen(begin);
+        size_t length = static_cast<size_t>(end - begin);
+        if (length == 0)
+            return "the target has an empty folder or file name";
+        if (length == 2 && begin[0] == '.' && begin[1] == '.')
+            return "the target has a '..' component";
+        if (strspn(begin, ". ") >= length)
+            return "the target has a component made of dots";
+        if (begin[length - 1] == '.' || begin[length - 1] == ' ')
+            return "a name in the target ends with a dot or a blank, which Windows drops";
+        if (IsDeviceName(begin, end))
+            return "the target names a device (CON, PRN, AUX, NUL, COM1-9 or LPT1-9)";
+        if (*end == '\0')
+            break;
+        begin = end + 1;
+    }
+    // The setup program's own check has the last word.
+    return IsContainedRelativePath(path) ? nullptr : "the target would leave its folder";
+}
+
+bool ParseOverwrite(const char* text, uint16_t* mode)
+{
+    if (text[0] == '\0' || !strcmp(text, "always-replace"))
+        *mode = AlwaysReplace;
+    else if (!strcmp(text, "replace-if-newer"))
+        *mode = ReplaceIfNewer;
+    else if (!strcmp(text, "keep-existing"))
+        *mode = KeepExisting;
+    else
+        return false;
+    return true;
+}
+
+bool IsAbsoluteSource(const char* source)
+{
+#ifdef _WIN32
+    if (isalpha(static_cast<unsigned char>(source[0])) && source[1] == ':')
+        return true;
+#endif
+    return IsSeparatorCharacter(source[0]);
+}
+
+struct ManifestContext {
+    const char* Path;
+    FILE* Err;
+    unsigned Line;
+    unsigned Errors;
+};
+
+void Refuse(ManifestContext* context, const char* format, const char* detail = "")
+{
+    fprintf(context->Err, "zpack: %s:%u: ", context->Path, context->Line);
+    fprintf(context->Err, format, detail);
+    fputc('\n', context->Err);
+    context->Errors++;
+}
+
+// Checks one entry line (already without its line end); appends the entry when it is sound.
+void ReadEntryLine(ManifestContext* context, char* line, const char* folder,
+                   std::vector<ManifestEntry>* entries)
+{
+    char* fields[MaxFields] = {nullptr};
+    size_t count = 0;
+    for (char* field = line;;) {
+        char* bar = strchr(field, '|');
+        if (bar != nullptr)
+            *bar = '\0';
+        if (count == MaxFields) {
+            Refuse(context, "more than five fields (target | source | display text | overwrite | storage)");
+            return;
+        }
+        fields[count++] = Trim(field);
+        if (bar == nullptr)
+            break;
+        field = bar + 1;
+    }
+    static char empty[] = "";
+    for (size_t i = count; i < MaxFields; ++i)
+        fields[i] = empty;
+    const char* target = fields[0];
+    const char* source = fields[1];
+    const char* display = fields[2];
+
+    ManifestEntry entry;
+    memset(&entry, 0, sizeof entry);
+    entry.Line = context->Line;
+    unsigned errorsBefore = context->Errors;
+
+    if (const char* problem = CheckManifestTarget(target))
+        Refuse(context, "%s", problem);
+    else
+        snprintf(entry.Target, sizeof entry.Target, "%s", target);
+
+    if (strlen(display) >= PackageTextSize) {
+        Refuse(context, "the display text is longer than 63 characters");
+    } else if (display[0] != '\0') {
+        snprintf(entry.DisplayText, sizeof entry.DisplayText, "%s", display);
+    } else if (entry.Target[0] != '\0') {
+        const char* name = strrchr(entry.Target, '\\');
+        snprintf(entry.DisplayText, sizeof entry.DisplayText, "%s",
+                 name != nullptr ? name + 1 : entry.Target);
+    }
+
+    if (!ParseOverwrite(fields[3], &entry.OverwriteMode))
+        Refuse(context, "unknown overwrite mode '%s' (replace-if-newer, keep-existing or always-replace)",
+               fields[3]);
+    if (fields[4][0] == '\0' || !strcmp(fields[4], "compress"))
+        entry.Store = false;
+    else if (!strcmp(fields[4], "store"))
+        entry.Store = true;
+    else
+        Refuse(context, "unknown storage '%s' (compress or store)", fields[4]);
+
+    if (source[0] == '\0') {
+        Refuse(context, "the source file is missing");
+    } else {
+        int length = IsAbsoluteSource(source)
+                         ? snprintf(entry.Source, sizeof entry.Source, "%s", source)
+                         : snprintf(entry.Source, sizeof entry.Source, "%s%s", folder, source);
+        if (length < 0 || static_cast<size_t>(length) >= sizeof entry.Source) {
+            Refuse(context, "the source path is too long");
+        } else {
+            PathKind kind = InspectPath(entry.Source, &entry.SourceSize);
+            if (kind == PathMissing)
+                Refuse(context, "source file '%s' does not exist", entry.Source);
+            else if (kind == PathFolder)
+                Refuse(context, "source '%s' is a folder, not a file", entry.Source);
+            else if (kind == PathOtherKind)
+                Refuse(context, "source '%s' is not a regular file", entry.Source);
+            else if (entry.SourceSize > MaxExpandedSize)
+                Refuse(context,
+                       "source '%s' is larger than 4294967295 bytes, the most a compressed file can hold",
+                       entry.Source);
+            else if (entry.Store && entry.SourceSize > MaxStoredSize)
+                Refuse(context, "source '%s' is larger than 2147483647 bytes, the most an entry can store",
+                       entry.Source);
+        }
+    }
+
+    if (entry.Target[0] != '\0') {
+        for (const ManifestEntry& earlier : *entries)
+            if (SameIgnoringCase(earlier.Target, entry.Target)) {
+                char line[32];
+                snprintf(line, sizeof line, "%u", earlier.Line);
+                Refuse(context, "the target is already listed on line %s", line);
+                break;
+            }
+    }
+    if (context->Errors == errorsBefore)
+        entries->push_back(entry);
+}
+
+} // namespace
+
+const char* CheckManifestTarget(const char* target)
+{
+    if (target[0] == '\0')
+        return "the target is empty";
+    if (target[0] == SystemFolderMark) {
+        if (target[1] != '\\')
+            return "a system-folder target is written @\\name";
+        if (strlen(target + SystemFolderNameOffset) >= PackageTextSize - SystemFolderNameOffset)
+            return "the system-folder name is longer than 61 characters";
+        if (target[SystemFolderNameOffset] == '\0')
+            return "the system-folder name is empty";
+        return CheckRelativePath(target + SystemFolderNameOffset);
+    }
+    if (strlen(target) >= PackageTextSize)
+        return "the target is longer than 63 characters";
+    return CheckRelativePath(target);
+}
+
+const char* OverwriteModeName(uint16_t mode)
+{
+    switch (mode) {
+    case ReplaceIfNewer:
+        return "replace-if-newer";
+    case KeepExisting:
+        return "keep-existing";
+    default:
+        return "always-replace";
+    }
+}
+
+bool ReadManifest(const char* path, std::vector<ManifestEntry>* entries, FILE* err)
+{
+    entries->clear();
+    FILE* file = OpenForReading(path);
+    if (file == nullptr) {
+        fprintf(err, "zpack: %s: cannot open the manifest\n", path);
+        return false;
+    }
+    // Sources are relative to the manifest's folder: everything up to its last separator.
+    char folder[ToolPathSize];
+    snprintf(folder, sizeof folder, "%s", path);
+    size_t cut = strlen(folder);
+    while (cut > 0 && !IsSeparatorCharacter(folder[cut - 1]))
+        --cut;
+    folder[cut] = '\0';
+
+    ManifestContext context = {path, err, 0, 0};
+    char line[ManifestLineSize + 2];
+    while (fgets(line, sizeof line, file) != nullptr) {
+        context.Line++;
+        size_t length = strlen(line);
+        if (length > 0 && line[length - 1] != '\n' && !feof(file)) {
+            Refuse(&context, "the line is longer than 2048 characters");
+            int c;
+            while ((c = fgetc(file)) != EOF && c != '\n') {
+            }
+            continue;
+        }
+        while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r'))
+            line[--length] = '\0';
+        char* text = line;
+        if (context.Line == 1 && !strncmp(text, "\xEF\xBB\xBF", 3))
+            text += 3;
+        char* start = Trim(text);
+        if (start[0] == '\0' || start[0] == '#')
+            continue;
+        ReadEntryLine(&context, start, folder, entries);
+    }
+    bool readFailed = ferror(file) != 0;
+    fclose(file);
+    if (readFailed) {
+        fprintf(err, "zpack: %s: read error\n", path);
+        return false;
+    }
+    if (context.Errors == 0 && entries->empty()) {
+        fprintf(err, "zpack: %s: lists no entries (the setup program refuses an empty package)\n", path);
+        return false;
+    }
+    return context.Errors == 0;
+}
