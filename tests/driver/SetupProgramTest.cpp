@@ -2,6 +2,8 @@
 // program that asks for administrator rights and carries its version.
 #include <windows.h>
 
+#include "support/ScopedTempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <string.h>
@@ -12,15 +14,7 @@
 
 namespace {
 
-// The build passes the Unix path of Setup.exe; Wine maps the Unix root to drive Z:.
-std::string SetupProgramPath()
-{
-    std::string path = std::string("Z:") + SETUP_EXE_UNIX_PATH;
-    for (char& c : path)
-        if (c == '/')
-            c = '\\';
-    return path;
-}
+std::string SetupProgramPath() { return BuildTreePath(SETUP_EXE_UNIX_PATH); }
 
 std::vector<unsigned char> ReadWhole(const std::string& path)
 {

@@ -694,3 +694,31 @@ TEST_F(PackageExtractionTest, WithoutADialogExtractionRunsTheSame)
 }
 
 } // namespace
+
+TEST_F(PackageExtractionTest, InstallsTheDemoPackageThatZpackBuiltExactly)
+{
+    // Setup.z as the build packed it with zpack, from the files staged beside its manifest.
+    std::string package = ReadTestFile(BuildTreePath(DEMO_PACKAGE_UNIX_PATH));
+    ASSERT_GT(package.size(), PackageEntrySize);
+    ASSERT_EQ(Extract(package), 0) << ErrorFile;
+
+    std::string sources = BuildTreePath(DEMO_SOURCES_UNIX_PATH);
+    struct {
+        const char* Target;
+        const char* Source;
+    } files[] = {{"tpz2.exe", "tpz2.exe"},
+                 {"Wendlor.exe", "Wendlor.exe"},
+                 {"Readme.txt", "files\\Readme.txt"},
+                 {"Projects\\Sample.tpz", "files\\Sample.tpz"}};
+    for (const auto& file : files) {
+        std::string expected = ReadTestFile(sources + "\\" + file.Source);
+        ASSERT_FALSE(expected.empty()) << file.Source;
+        EXPECT_TRUE(ReadTestFile(Target(file.Target)) == expected)
+            << file.Target << " differs from its source";
+    }
+    EXPECT_EQ(Log(), "+" + Target("tpz2.exe") + "\r\n+" + Target("Wendlor.exe") + "\r\n+" +
+                         Target("Readme.txt") + "\r\n#" + Target("Projects\\") + "\r\n+" +
+                         Target("Projects\\Sample.tpz") + "\r\n");
+    EXPECT_EQ(BarPosition(), 100);
+    EXPECT_EQ(Tree(TemporaryFolder), std::vector<std::string>());
+}

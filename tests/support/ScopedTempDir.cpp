@@ -109,3 +109,12 @@ bool RemoveTree(const std::string& path)
         Sleep(50);
     }
 }
+
+std::string BuildTreePath(const char* unixPath)
+{
+    std::string path = std::string("Z:") + unixPath;
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}

@@ -32,3 +32,9 @@ bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);
 // Deletes a folder and all it holds; true when it is gone afterwards.
 bool RemoveTree(const std::string& path);
+
+#ifdef _WIN32
+// A file of the build tree, whose Unix path the build passes in, as a Windows program under Wine
+// sees it: Wine maps the Unix root to drive Z:.
+std::string BuildTreePath(const char* unixPath);
+#endif
