@@ -1,8 +1,8 @@
 #include "ZpackCommand.h"
 
-#include "PackageBuilder.h"
-#include "PackageExtraction.h"
-#include "PackageInspection.h"
+#include "PackageBuild.h"
+#include "FileExtraction.h"
+#include "PackageReport.h"
 
 #include <string.h>
 

@@ -1,6 +1,6 @@
-#include "PackageExtraction.h"
+#include "FileExtraction.h"
 
-#include "PackageInspection.h"
+#include "PackageReport.h"
 #include "ProgressLine.h"
 #include "ToolPlatform.h"
 #include "format/PackageWalker.h"

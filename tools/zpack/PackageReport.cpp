@@ -1,4 +1,4 @@
-#include "PackageInspection.h"
+#include "PackageReport.h"
 
 #include "ManifestReader.h"
 #include "ProgressLine.h"

@@ -1,4 +1,4 @@
-#include "PackageBuilder.h"
+#include "PackageBuild.h"
 
 #include "ManifestReader.h"
 #include "ProgressLine.h"
