@@ -32,26 +32,6 @@ bool IsDotsComponent(const char* begin, const char* end)
     return hasDot;
 }
 
-// CON, PRN, AUX, NUL, COM1 to COM9 and LPT1 to LPT9 name devices whatever extension follows.
-bool IsDeviceComponent(const char* begin, const char* end)
-{
-    const char* stem = begin;
-    while (stem < end && *stem != '.')
-        ++stem;
-    while (stem > begin && stem[-1] == ' ')
-        --stem;
-    size_t length = static_cast<size_t>(stem - begin);
-    char upper[5] = {0};
-    if (length < 3 || length > 4)
-        return false;
-    for (size_t i = 0; i < length; ++i)
-        upper[i] = (begin[i] >= 'a' && begin[i] <= 'z') ? static_cast<char>(begin[i] - 'a' + 'A') : begin[i];
-    if (length == 3)
-        return !strcmp(upper, "CON") || !strcmp(upper, "PRN") || !strcmp(upper, "AUX") ||
-               !strcmp(upper, "NUL");
-    return (!strncmp(upper, "COM", 3) || !strncmp(upper, "LPT", 3)) && upper[3] >= '1' && upper[3] <= '9';
-}
-
 } // namespace
 
 void DecodePackageEntry(const unsigned char bytes[PackageEntrySize], PackageEntry* entry)
@@ -86,6 +66,25 @@ const char* TargetRelativePath(const PackageEntry& entry)
     return IsSystemFolderTarget(entry) ? entry.TargetName + SystemFolderNameOffset : entry.TargetName;
 }
 
+bool IsDeviceName(const char* begin, const char* end)
+{
+    const char* stem = begin;
+    while (stem < end && *stem != '.')
+        ++stem;
+    while (stem > begin && stem[-1] == ' ')
+        --stem;
+    size_t length = static_cast<size_t>(stem - begin);
+    char upper[5] = {0};
+    if (length < 3 || length > 4)
+        return false;
+    for (size_t i = 0; i < length; ++i)
+        upper[i] = (begin[i] >= 'a' && begin[i] <= 'z') ? static_cast<char>(begin[i] - 'a' + 'A') : begin[i];
+    if (length == 3)
+        return !strcmp(upper, "CON") || !strcmp(upper, "PRN") || !strcmp(upper, "AUX") ||
+               !strcmp(upper, "NUL");
+    return (!strncmp(upper, "COM", 3) || !strncmp(upper, "LPT", 3)) && upper[3] >= '1' && upper[3] <= '9';
+}
+
 bool IsContainedRelativePath(const char* path)
 {
     if (path[0] == '\0' || IsSeparator(path[0]))
@@ -99,7 +98,7 @@ bool IsContainedRelativePath(const char* path)
                 return false;
             ++end;
         }
-        if (end == begin || IsDotsComponent(begin, end) || IsDeviceComponent(begin, end))
+        if (end == begin || IsDotsComponent(begin, end) || IsDeviceName(begin, end))
             return false;
         if (*end == '\0')
             return true;

@@ -51,6 +51,10 @@ enum EntryFault {
 EntryFault CheckPackageEntry(const PackageEntry& entry);
 const char* DescribeEntryFault(EntryFault fault);
 
+// True when the path component from begin to end (exclusive) names a device: CON, PRN, AUX, NUL,
+// COM1 to COM9 or LPT1 to LPT9, whatever extension follows and ignoring case and trailing blanks.
+bool IsDeviceName(const char* begin, const char* end);
+
 // True when path (zero-terminated) names a file inside a base folder on Windows: relative, no
 // drive or stream colon, no leading separator, no component that Windows would read as "..",
 // no empty component, no trailing separator, no device name (CON, NUL, COM1...). Both slashes count as

@@ -30,23 +30,6 @@ bool SameIgnoringCase(const char* a, const char* b)
     return *a == *b;
 }
 
-// CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or without an extension.
-bool IsDeviceName(const char* begin, const char* end)
-{
-    char stem[8] = {0};
-    size_t length = 0;
-    while (begin + length < end && begin[length] != '.' && length < sizeof stem - 1) {
-        stem[length] = static_cast<char>(toupper(static_cast<unsigned char>(begin[length])));
-        ++length;
-    }
-    while (length > 0 && stem[length - 1] == ' ')
-        stem[--length] = '\0';
-    if (length == 3)
-        return !strcmp(stem, "CON") || !strcmp(stem, "PRN") || !strcmp(stem, "AUX") || !strcmp(stem, "NUL");
-    return length == 4 && (!strncmp(stem, "COM", 3) || !strncmp(stem, "LPT", 3)) && stem[3] >= '1' &&
-           stem[3] <= '9';
-}
-
 const char* CheckRelativePath(const char* path)
 {
     if (path[0] == '\\')
