@@ -1,6 +1,7 @@
 // Checks of the built Setup.exe as a user's machine sees it: a self-contained 32-bit GUI
 // program that asks for administrator rights and carries its version.
 #include <windows.h>
+#include <shellapi.h>
 
 #include "support/ScopedTempDir.h"
 
@@ -139,4 +140,30 @@ TEST(SetupProgram, ManifestRequiresAdministrator)
     FreeLibrary(image);
     EXPECT_NE(manifest.find("requestedExecutionLevel level=\"requireAdministrator\""), std::string::npos)
         << manifest;
+}
+
+BOOL CALLBACK CollectIconGroup(HMODULE, LPCSTR, LPSTR name, LONG_PTR groups)
+{
+    if (IS_INTRESOURCE(name))
+        reinterpret_cast<std::vector<int>*>(groups)->push_back(
+            static_cast<int>(reinterpret_cast<ULONG_PTR>(name)));
+    return TRUE;
+}
+
+TEST(SetupProgram, CarriesTheSetupIconThenTheUninstallIcon)
+{
+    std::string path = SetupProgramPath();
+    HMODULE image = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(image, nullptr);
+    std::vector<int> groups;
+    EnumResourceNamesA(image, MAKEINTRESOURCEA(14), CollectIconGroup, reinterpret_cast<LONG_PTR>(&groups));
+    FreeLibrary(image);
+    EXPECT_EQ(groups, (std::vector<int>{101, 103}));
+
+    // The shell's view: two icons, and index 1 (the uninstall shortcut's) is a real icon.
+    EXPECT_EQ(ExtractIconExA(path.c_str(), -1, nullptr, nullptr, 0), 2u);
+    HICON large = nullptr;
+    ASSERT_EQ(ExtractIconExA(path.c_str(), 1, &large, nullptr, 1), 1u);
+    EXPECT_NE(large, nullptr);
+    DestroyIcon(large);
 }
