@@ -201,6 +201,59 @@ TEST_F(ProductRegistrationTest, InstallLocationReadsEmptyWithoutAnEntryAndTheDes
     EXPECT_STREQ(programFiles, "C:\\Program Files");
 }
 
+// The system's own values of the CurrentVersion key, taken away for one test and put back.
+class SavedCurrentVersionValue {
+public:
+    explicit SavedCurrentVersionValue(const char* name) : Name(name)
+    {
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, CurrentVersionKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+            return;
+        Size = sizeof Data;
+        Present = RegQueryValueExA(key, Name, nullptr, &Type, Data, &Size) == ERROR_SUCCESS;
+        RegDeleteValueA(key, Name);
+        RegCloseKey(key);
+    }
+    ~SavedCurrentVersionValue()
+    {
+        HKEY key;
+        if (!Present ||
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, CurrentVersionKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+            return;
+        RegSetValueExA(key, Name, 0, Type, Data, Size);
+        RegCloseKey(key);
+    }
+
+private:
+    const char* Name;
+    bool Present = false;
+    DWORD Type = REG_NONE;
+    BYTE Data[1024];
+    DWORD Size = 0;
+};
+
+TEST_F(ProductRegistrationTest, DefaultsStandInForMissingProgramFilesAndOwnerValues)
+{
+    {
+        SavedCurrentVersionValue programFilesSaved(ProgramFilesDirValue);
+        SavedCurrentVersionValue ownerSaved(RegisteredOwnerValue);
+        char programFiles[MAX_PATH];
+        char owner[128];
+        memset(owner, 'x', sizeof owner);
+        ReadRegistryString(HKEY_LOCAL_MACHINE, CurrentVersionKey, ProgramFilesDirValue,
+                           DefaultProgramFilesDir, programFiles, sizeof programFiles);
+        ReadRegistryString(HKEY_LOCAL_MACHINE, CurrentVersionKey, RegisteredOwnerValue, "", owner,
+                           sizeof owner);
+        EXPECT_STREQ(programFiles, "C:\\Program Files");
+        EXPECT_STREQ(owner, "");
+    }
+    // Put back: the prefix's own folder is read again.
+    char programFiles[MAX_PATH];
+    ReadRegistryString(HKEY_LOCAL_MACHINE, CurrentVersionKey, ProgramFilesDirValue, "<missing>", programFiles,
+                       sizeof programFiles);
+    EXPECT_STRNE(programFiles, "<missing>");
+}
+
 TEST_F(ProductRegistrationTest, RemoveLeavesExactlyWhatTheClimbKeeps)
 {
     const std::string uninstallParent = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
