@@ -122,8 +122,11 @@ void CreateShortcutsInProgramsFolder(FileWriter& log, char* linkPath, char* targ
     }
     char folder[MAX_PATH];
     lstrcpynA(folder, linkPath, sizeof folder);
-    if (!AllJoinsFit(folder, false) || !AllJoinsFit(DestinationFolder, true))
+    if (!AllJoinsFit(folder, false))
         FailFolder(folder, ERROR_FILENAME_EXCED_RANGE);
+    // Targets that cannot be named are the destination's fault, so the message names it.
+    if (!AllJoinsFit(DestinationFolder, true))
+        FailFolder(DestinationFolder, ERROR_FILENAME_EXCED_RANGE);
     if (!CreateFolderChain(folder))
         FailFolder(folder);
     WriteLogRecord(log, FolderRecord, folder);

@@ -218,6 +218,17 @@ TEST_F(ShortcutsTest, PathsThatWouldNotFitRaiseCode16ForTheFolderBeforeAnythingI
     EXPECT_EQ(noRoomForFolder.SystemError, DWORD(ERROR_FILENAME_EXCED_RANGE));
     EXPECT_EQ(ReadTestFile(LogPath), "");
 
+    // A destination too long to name the shortcuts' targets in: the message names the destination.
+    std::string longDestination =
+        Destination + "\\" + std::string(MAX_PATH - 1 - Destination.size() - 1 - 5, 'd');
+    lstrcpynA(DestinationFolder, longDestination.c_str(), sizeof DestinationFolder);
+    ZorvaneException noRoomForTargets = FailureIn(Programs);
+    lstrcpynA(DestinationFolder, Destination.c_str(), sizeof DestinationFolder);
+    EXPECT_EQ(noRoomForTargets.ErrorCode, ErrFailedToCreateFolder);
+    EXPECT_EQ(std::string(noRoomForTargets.FileName), longDestination);
+    EXPECT_FALSE(FolderExists(Programs + "\\TALVIQ Project Zorvane PE Demo"));
+    EXPECT_EQ(ReadTestFile(LogPath), "");
+
     // One character less and every shortcut path fits exactly.
     programs.pop_back();
     ASSERT_TRUE(CreateDirectoryA(programs.c_str(), nullptr));
