@@ -152,6 +152,13 @@ TEST(ReadManifest, RefusesOverlongLinesEmptyManifestsAndMissingFiles)
               "zpack: " + dir.Join("Setup.manifest") + ":1: the line is longer than 2048 characters\n");
     EXPECT_EQ(result.Entries.size(), 1u) << "the next line is read on its own";
 
+    result = ReadManifestText(
+        dir, std::string("ok.txt | tpz2.exe\nzero\0.txt | tpz2.exe\nnext.txt | tpz2.exe\n", 59));
+    EXPECT_FALSE(result.Sound);
+    EXPECT_EQ(result.Messages,
+              "zpack: " + dir.Join("Setup.manifest") + ":2: the line contains a zero byte\n");
+    EXPECT_EQ(result.Entries.size(), 2u) << "the lines around it are read on their own";
+
     result = ReadManifestText(dir, "# nothing but comments\n\n");
     EXPECT_FALSE(result.Sound);
     EXPECT_EQ(result.Messages, "zpack: " + dir.Join("Setup.manifest") +
@@ -164,4 +171,24 @@ TEST(ReadManifest, RefusesOverlongLinesEmptyManifestsAndMissingFiles)
     EXPECT_FALSE(ReadManifest(missing.c_str(), &entries, err));
     fclose(err);
     EXPECT_EQ(ReadTestFile(errPath), "zpack: " + missing + ": cannot open the manifest\n");
+}
+
+TEST(ReadManifest, AllowsTheSameLineLengthWhateverTheLineEnd)
+{
+    ScopedTempDir dir;
+    const std::string entry = "ok.txt | tpz2.exe";
+    for (const std::string& end : {std::string("\n"), std::string("\r\n"), std::string()}) {
+        // Blanks pad the line to its length; they are trimmed from the source field.
+        std::string longest = entry + std::string(ManifestLineSize - entry.size(), ' ');
+        std::string next = end.empty() ? std::string() : "next.txt | readme.txt" + end;
+        ManifestResult result = ReadManifestText(dir, longest + end + next);
+        EXPECT_TRUE(result.Sound) << result.Messages;
+        EXPECT_EQ(result.Entries.size(), end.empty() ? 1u : 2u);
+
+        result = ReadManifestText(dir, longest + " " + end + next);
+        EXPECT_FALSE(result.Sound);
+        EXPECT_EQ(result.Messages,
+                  "zpack: " + dir.Join("Setup.manifest") + ":1: the line is longer than 2048 characters\n");
+        EXPECT_EQ(result.Entries.size(), end.empty() ? 0u : 1u) << "the next line is read on its own";
+    }
 }

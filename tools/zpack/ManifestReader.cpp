@@ -88,6 +88,34 @@ bool IsAbsoluteSource(const char* source)
     return IsSeparatorCharacter(source[0]);
 }
 
+enum LineStatus { LineRead, LineTooLong, LineHasZero, NoMoreLines };
+
+// Reads one line into line (ManifestLineSize + 1 bytes) without its line end (LF, CR LF or the
+// end of the file), so that every ending allows the same length. A line too long or holding a
+// zero byte is read to its end and left out.
+LineStatus ReadLine(FILE* file, char* line)
+{
+    size_t count = 0; // characters of the line, a final CR included
+    bool zero = false;
+    bool lastWasReturn = false;
+    int c;
+    while ((c = fgetc(file)) != EOF && c != '\n') {
+        if (count < ManifestLineSize)
+            line[count] = static_cast<char>(c);
+        zero = zero || c == '\0';
+        lastWasReturn = c == '\r';
+        ++count;
+    }
+    if (c == EOF && count == 0)
+        return NoMoreLines;
+    if (lastWasReturn)
+        --count;
+    if (count > ManifestLineSize)
+        return LineTooLong;
+    line[count] = '\0';
+    return zero ? LineHasZero : LineRead;
+}
+
 struct ManifestContext {
     const char* Path;
     FILE* Err;
@@ -247,18 +275,22 @@ bool ReadManifest(const char* path, std::vector<ManifestEntry>* entries, FILE* e
     folder[cut] = '\0';
 
     ManifestContext context = {path, err, 0, 0};
-    char line[ManifestLineSize + 2];
-    while (fgets(line, sizeof line, file) != nullptr) {
+    char line[ManifestLineSize + 1];
+    for (;;) {
+        LineStatus status = ReadLine(file, line);
+        if (status == NoMoreLines)
+            break;
         context.Line++;
-        size_t length = strlen(line);
-        if (length > 0 && line[length - 1] != '\n' && !feof(file)) {
+        if (status == LineTooLong) {
             Refuse(&context, "the line is longer than 2048 characters");
-            int c;
-            while ((c = fgetc(file)) != EOF && c != '\n') {
-            }
             continue;
         }
-        while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r'))
+        if (status == LineHasZero) {
+            Refuse(&context, "the line contains a zero byte");
+            continue;
+        }
+        size_t length = strlen(line);
+        while (length > 0 && line[length - 1] == '\r')
             line[--length] = '\0';
         char* text = line;
         if (context.Line == 1 && !strncmp(text, "\xEF\xBB\xBF", 3))
