@@ -146,6 +146,8 @@ TEST(PackageWalker, StopsAtTheFirstProblemWithItsEntry)
     } cases[] = {
         {Header("..\\evil.exe", "", 0), PackageBadEntry, "target name would leave its folder"},
         {Header("C:\\evil.exe", "", 0), PackageBadEntry, "target name would leave its folder"},
+        {Header("Data\\what?.txt", "", 0), PackageBadEntry,
+         "target name holds a character Windows does not allow in file names"},
         {Header(std::string(64, 't'), "", 0), PackageBadEntry, "target name without its terminator"},
         {unterminated, PackageBadEntry, "display text without its terminator"},
         {Entry("b.txt", badMode), PackageCorruptData, "corrupt SZDD data: unknown compression mode 0x42"},

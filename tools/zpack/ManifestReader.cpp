@@ -40,7 +40,7 @@ const char* CheckRelativePath(const char* path)
             return "the target names a drive or a stream (':')";
         if (c == '/')
             return "the target contains '/'; separate folders with backslashes";
-        if (c < 32 || strchr("<>\"|?*", c) != nullptr)
+        if (IsReservedNameCharacter(static_cast<char>(c)))
             return "the target contains a character Windows does not allow in file names";
     }
     for (const char* begin = path;;) {
