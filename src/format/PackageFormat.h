@@ -12,6 +12,10 @@ const size_t PackageTextSize = 64;
 const char SystemFolderMark = '@';
 const size_t SystemFolderNameOffset = 2;
 
+// The most bytes an entry may expand to: the setup program takes the announced length through
+// LZSeek, whose position is a signed 32-bit value, and refuses a larger one as corrupt.
+const uint32_t MaxExpandedEntrySize = 0x7FFFFFFF;
+
 // OverwriteMode values; any value other than the first two means AlwaysReplace.
 enum OverwriteMode : uint16_t {
     ReplaceIfNewer = 1,

@@ -130,6 +130,14 @@ bool NextPackageEntry(PackageWalker* walker)
         DecodeSzddHeader(walker->Lead, &szdd);
         walker->Compressed = true;
         walker->ExpandedSize = szdd.ExpandedLength;
+        if (szdd.ExpandedLength > MaxExpandedEntrySize) {
+            char detail[sizeof walker->Detail];
+            snprintf(detail, sizeof detail,
+                     "corrupt SZDD data: the header announces %lu bytes, more than the 2147483647 the setup "
+                     "program expands",
+                     static_cast<unsigned long>(szdd.ExpandedLength));
+            return Stop(walker, PackageCorruptData, detail);
+        }
     }
     return true;
 }

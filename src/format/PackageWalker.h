@@ -15,7 +15,8 @@ enum PackageProblem {
     PackageEmpty,         // not one whole header: the setup program stops at its first read
     PackageBadEntry,      // CheckPackageEntry refused the header; Fault says why
     PackageEntryCutShort, // the package ends inside the entry's stored bytes
-    PackageCorruptData,   // the stored bytes look compressed but do not expand; Szdd says why
+    PackageCorruptData,   // the stored bytes look compressed but do not expand (or announce more
+                          // than MaxExpandedEntrySize); Szdd says why when expanding failed
     PackageReadFailed,    // the source failed
     PackageWriteFailed,   // the content sink refused bytes
 };

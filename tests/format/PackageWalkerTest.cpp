@@ -139,6 +139,8 @@ TEST(PackageWalker, StopsAtTheFirstProblemWithItsEntry)
     badMode[8] = 'B';
     std::string truncated = compressed.substr(0, compressed.size() - 3);
     std::string unterminated = Header("ok.txt", std::string(64, 'd'), 0);
+    std::string huge = compressed;
+    huge.replace(10, 4, "\0\0\0\x80", 4); // 2147483648 announced
     struct Case {
         std::string Second;
         PackageProblem Problem;
@@ -152,6 +154,9 @@ TEST(PackageWalker, StopsAtTheFirstProblemWithItsEntry)
         {unterminated, PackageBadEntry, "display text without its terminator"},
         {Entry("b.txt", badMode), PackageCorruptData, "corrupt SZDD data: unknown compression mode 0x42"},
         {Entry("b.txt", truncated), PackageCorruptData, "corrupt SZDD data: compressed data ends after "},
+        {Entry("b.txt", huge), PackageCorruptData,
+         "corrupt SZDD data: the header announces 2147483648 bytes, more than the 2147483647 the setup "
+         "program expands"},
         {Entry("b.txt", compressed + "xyz"), PackageCorruptData,
          "corrupt SZDD data: stored bytes continue after the compressed data"},
         {Entry("b.txt", compressed).substr(0, PackageEntrySize + 10), PackageEntryCutShort,
@@ -174,6 +179,30 @@ TEST(PackageWalker, StopsAtTheFirstProblemWithItsEntry)
         EXPECT_EQ(walker.EntryOffset, good.size()) << c.Detail;
         EXPECT_EQ(std::string(walker.Detail).rfind(c.Detail, 0), 0u) << walker.Detail;
         EXPECT_FALSE(NextPackageEntry(&walker)) << "a walk stays stopped";
+    }
+}
+
+TEST(PackageWalker, TakesAnnouncedLengthsUpTo2147483647)
+{
+    std::string compressed = CompressToString("hello");
+    for (uint32_t announced : {0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
+        std::string stored = compressed;
+        for (int i = 0; i < 4; ++i)
+            stored[10 + i] = static_cast<char>(announced >> (8 * i));
+        PackageWalker walker;
+        std::vector<Seen> seen = Walk(Entry("a.txt", "a") + Entry("big.bin", stored), &walker, false);
+        if (announced <= MaxExpandedEntrySize) {
+            EXPECT_EQ(walker.Problem, PackageSound) << walker.Detail;
+            ASSERT_EQ(seen.size(), 2u);
+            EXPECT_EQ(seen[1].ExpandedSize, announced);
+        } else {
+            EXPECT_EQ(seen.size(), 1u);
+            EXPECT_EQ(walker.Problem, PackageCorruptData);
+            EXPECT_EQ(walker.Index, 1u);
+            EXPECT_EQ(std::string(walker.Detail),
+                      "corrupt SZDD data: the header announces " + std::to_string(announced) +
+                          " bytes, more than the 2147483647 the setup program expands");
+        }
     }
 }
 

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <stdio.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include <string>
 #include <vector>
@@ -38,6 +41,24 @@ ManifestResult ReadManifestText(const ScopedTempDir& dir, const std::string& tex
         result.Messages.append(chunk, got);
     fclose(err);
     return result;
+}
+
+// A file of size bytes that takes no room on a file system with sparse files.
+void MakeFileOfSize(const std::string& path, uint64_t size)
+{
+#ifdef _WIN32
+    HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(size);
+    bool sized = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+    CloseHandle(file);
+    ASSERT_TRUE(sized) << path;
+#else
+    WriteTestFile(path, "");
+    ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(size)), 0) << path;
+#endif
 }
 
 } // namespace
@@ -191,4 +212,30 @@ TEST(ReadManifest, AllowsTheSameLineLengthWhateverTheLineEnd)
                   "zpack: " + dir.Join("Setup.manifest") + ":1: the line is longer than 2048 characters\n");
         EXPECT_EQ(result.Entries.size(), end.empty() ? 0u : 1u) << "the next line is read on its own";
     }
+}
+
+TEST(ReadManifest, RefusesSourcesLargerThanTheSetupProgramExpands)
+{
+    ScopedTempDir dir;
+    MakeFileOfSize(dir.Join("largest.bin"), 0x7FFFFFFF);
+    MakeFileOfSize(dir.Join("over.bin"), 0x80000000);
+    MakeFileOfSize(dir.Join("over4g.bin"), 0x100000000);
+    ManifestResult result = ReadManifestText(dir, "a.bin | largest.bin\n"
+                                                  "b.bin | largest.bin | | | store\n"
+                                                  "c.bin | over.bin\n"
+                                                  "d.bin | over.bin | | | store\n"
+                                                  "e.bin | over4g.bin\n");
+    EXPECT_FALSE(result.Sound);
+    std::string manifest = "zpack: " + dir.Join("Setup.manifest");
+    EXPECT_EQ(result.Messages, manifest + ":3: source '" + dir.Join("over.bin") +
+                                   "' is larger than 2147483647 bytes, the most the setup program expands\n" +
+                                   manifest + ":4: source '" + dir.Join("over.bin") +
+                                   "' is larger than 2147483647 bytes, the most an entry can store\n" +
+                                   manifest + ":5: source '" + dir.Join("over4g.bin") +
+                                   "' is larger than 2147483647 bytes, the most the setup program expands\n");
+    ASSERT_EQ(result.Entries.size(), 2u);
+    EXPECT_EQ(result.Entries[0].SourceSize, 0x7FFFFFFFu);
+    EXPECT_FALSE(result.Entries[0].Store);
+    EXPECT_EQ(result.Entries[1].SourceSize, 0x7FFFFFFFu);
+    EXPECT_TRUE(result.Entries[1].Store);
 }

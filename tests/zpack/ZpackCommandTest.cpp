@@ -188,6 +188,11 @@ TEST(Zpack, VerifyNamesTheFirstProblemWithItsEntryAndOffset)
     std::string data = good;
     data[spans[0].Offset + PackageEntrySize + 10] ^= 0x01; // the expanded length no longer fits the data
     cases.push_back({data, prefix + "0" + At(0) + "corrupt SZDD data: "});
+    std::string huge = good;
+    memcpy(&huge[spans[0].Offset + PackageEntrySize + 10], "\0\0\0\x80", 4);
+    cases.push_back({huge, prefix + "0" + At(0) +
+                               "corrupt SZDD data: the header announces 2147483648 bytes, more than the "
+                               "2147483647 the setup program expands\n"});
     std::string escape = good;
     memcpy(&escape[spans[2].Offset], "..\\evil.exe\0", 12);
     cases.push_back({escape, prefix + "2" + At(spans[2].Offset) + "target name would leave its folder\n"});

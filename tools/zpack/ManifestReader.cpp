@@ -6,9 +6,8 @@
 namespace {
 
 const size_t MaxFields = 5;
-// A package entry holds at most this many stored bytes; an SZDD header announces at most 4 GiB - 1.
+// A package entry holds at most this many stored bytes (StoredSize is signed).
 const uint64_t MaxStoredSize = 0x7FFFFFFF;
-const uint64_t MaxExpandedSize = 0xFFFFFFFF;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -203,9 +202,9 @@ void ReadEntryLine(ManifestContext* context, char* line, const char* folder,
                 Refuse(context, "source '%s' is a folder, not a file", entry.Source);
             else if (kind == PathOtherKind)
                 Refuse(context, "source '%s' is not a regular file", entry.Source);
-            else if (entry.SourceSize > MaxExpandedSize)
+            else if (!entry.Store && entry.SourceSize > MaxExpandedEntrySize)
                 Refuse(context,
-                       "source '%s' is larger than 4294967295 bytes, the most a compressed file can hold",
+                       "source '%s' is larger than 2147483647 bytes, the most the setup program expands",
                        entry.Source);
             else if (entry.Store && entry.SourceSize > MaxStoredSize)
                 Refuse(context, "source '%s' is larger than 2147483647 bytes, the most an entry can store",
