@@ -163,6 +163,39 @@ TEST(ReadManifest, ReportsEveryFaultNotJustTheFirst)
                                    "' is a folder, not a file\n");
 }
 
+TEST(ReadManifest, RefusesAFileWhereAnotherEntryNeedsAFolder)
+{
+    ScopedTempDir dir;
+    ManifestResult result =
+        ReadManifestText(dir, "a | tpz2.exe\n"                    // 1
+                              "a\\b | readme.txt\n"               // 2: a is a file
+                              "Docs\\Guide\\x.txt | readme.txt\n" // 3
+                              "docs\\GUIDE | readme.txt\n"        // 4: a folder of 3
+                              "DOCS | tpz2.exe\n"                 // 5: likewise
+                              "Docs\\Guide\\y.txt | readme.txt\n" // 6: shares the folders
+                              "Docs\\Guide\\x.txt.bak | readme.txt\n"
+                              "ab\\c | readme.txt\n"                // 8: a is no folder of it
+                              "@\\a\\b | readme.txt\n"              // 9: the system folder's own
+                              "@\\A | tpz2.exe\n"                   // 10: a folder of 9
+                              "@\\Docs | tpz2.exe\n"                // 11: not the other Docs
+                              "Data\\Sub | tpz2.exe\n"              // 12
+                              "DATA\\sub\\deep\\x | readme.txt\n"); // 13: Data\Sub is a file
+    EXPECT_FALSE(result.Sound);
+    std::string manifest = "zpack: " + dir.Join("Setup.manifest");
+    EXPECT_EQ(result.Messages,
+              manifest + ":2: the target needs the folder 'a', which line 1 lists as a file\n" + manifest +
+                  ":4: the target names a folder that line 3 needs for its file\n" + manifest +
+                  ":5: the target names a folder that line 3 needs for its file\n" + manifest +
+                  ":10: the target names a folder that line 9 needs for its file\n" + manifest +
+                  ":13: the target needs the folder 'DATA\\sub', which line 12 lists as a file\n");
+    std::vector<std::string> kept;
+    for (const ManifestEntry& entry : result.Entries)
+        kept.push_back(entry.Target);
+    EXPECT_EQ(kept, (std::vector<std::string>{"a", "Docs\\Guide\\x.txt", "Docs\\Guide\\y.txt",
+                                              "Docs\\Guide\\x.txt.bak", "ab\\c", "@\\a\\b", "@\\Docs",
+                                              "Data\\Sub"}));
+}
+
 TEST(ReadManifest, RefusesOverlongLinesEmptyManifestsAndMissingFiles)
 {
     ScopedTempDir dir;

@@ -29,6 +29,19 @@ bool SameIgnoringCase(const char* a, const char* b)
     return *a == *b;
 }
 
+// True when folder, letter case ignored, is a leading run of target's components: target's file
+// lies in it. System-folder targets only meet each other, as no other target begins with '@'.
+bool IsFolderOf(const char* folder, const char* target)
+{
+    size_t length = strlen(folder);
+    if (strlen(target) <= length || target[length] != '\\')
+        return false;
+    for (size_t i = 0; i < length; ++i)
+        if (tolower(static_cast<unsigned char>(folder[i])) != tolower(static_cast<unsigned char>(target[i])))
+            return false;
+    return true;
+}
+
 const char* CheckRelativePath(const char* path)
 {
     if (path[0] == '\\')
@@ -213,13 +226,23 @@ void ReadEntryLine(ManifestContext* context, char* line, const char* folder,
     }
 
     if (entry.Target[0] != '\0') {
-        for (const ManifestEntry& earlier : *entries)
-            if (SameIgnoringCase(earlier.Target, entry.Target)) {
-                char line[32];
-                snprintf(line, sizeof line, "%u", earlier.Line);
-                Refuse(context, "the target is already listed on line %s", line);
-                break;
-            }
+        // A file where another entry needs a folder (or the reverse) would stop the setup program.
+        for (const ManifestEntry& earlier : *entries) {
+            char message[192];
+            if (SameIgnoringCase(earlier.Target, entry.Target))
+                snprintf(message, sizeof message, "the target is already listed on line %u", earlier.Line);
+            else if (IsFolderOf(earlier.Target, entry.Target))
+                snprintf(message, sizeof message,
+                         "the target needs the folder '%.*s', which line %u lists as a file",
+                         static_cast<int>(strlen(earlier.Target)), entry.Target, earlier.Line);
+            else if (IsFolderOf(entry.Target, earlier.Target))
+                snprintf(message, sizeof message, "the target names a folder that line %u needs for its file",
+                         earlier.Line);
+            else
+                continue;
+            Refuse(context, "%s", message);
+            break;
+        }
     }
     if (context->Errors == errorsBefore)
         entries->push_back(entry);
