@@ -196,6 +196,10 @@ TEST(Zpack, VerifyNamesTheFirstProblemWithItsEntryAndOffset)
     std::string escape = good;
     memcpy(&escape[spans[2].Offset], "..\\evil.exe\0", 12);
     cases.push_back({escape, prefix + "2" + At(spans[2].Offset) + "target name would leave its folder\n"});
+    std::string conflict = good;
+    memcpy(&conflict[spans[3].Offset], "RANDOM.bin\\x\0", 13);
+    cases.push_back({conflict, prefix + "3" + At(spans[3].Offset) +
+                                   "the target needs the folder 'RANDOM.bin', where entry 1 puts a file\n"});
     std::string display = good;
     memset(&display[spans[3].Offset + PackageTextSize], 'd', PackageTextSize);
     cases.push_back({display, prefix + "3" + At(spans[3].Offset) + "display text without its terminator\n"});
