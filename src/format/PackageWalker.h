@@ -75,8 +75,9 @@ struct PackageWalker {
 void BeginPackageWalk(PackageWalker* walker, const ByteSource& source);
 
 // Skips what is left of the current entry's stored bytes, then reads and checks the next header,
-// its target against those before it and the first stored bytes. True with the entry's fields set; false at
-// the end of the package (Problem is PackageSound, TrailingBytes says what was left) or at a problem.
+// its target against those before it and the first stored bytes. True with the entry's fields
+// set; false at the end of the package (Problem is PackageSound, TrailingBytes says what was
+// left) or at a problem.
 bool NextPackageEntry(PackageWalker* walker);
 
 // Delivers the current entry's content to sink, expanded when Compressed, and checks it reaches
