@@ -32,6 +32,14 @@ bool IsDotsComponent(const char* begin, const char* end)
     return hasDot;
 }
 
+bool HasReservedNameCharacter(const char* path)
+{
+    for (; *path != '\0'; ++path)
+        if (IsReservedNameCharacter(*path))
+            return true;
+    return false;
+}
+
 } // namespace
 
 void DecodePackageEntry(const unsigned char bytes[PackageEntrySize], PackageEntry* entry)
@@ -85,6 +93,12 @@ bool IsDeviceName(const char* begin, const char* end)
     return (!strncmp(upper, "COM", 3) || !strncmp(upper, "LPT", 3)) && upper[3] >= '1' && upper[3] <= '9';
 }
 
+bool IsReservedNameCharacter(char c)
+{
+    unsigned char byte = static_cast<unsigned char>(c);
+    return (byte >= 1 && byte < 32) || (byte != 0 && strchr("<>\"|?*", byte) != nullptr);
+}
+
 bool IsContainedRelativePath(const char* path)
 {
     if (path[0] == '\0' || IsSeparator(path[0]))
@@ -94,7 +108,8 @@ bool IsContainedRelativePath(const char* path)
         const char* end = begin;
         while (*end != '\0' && !IsSeparator(*end)) {
             // A colon is a drive (C:x) or a stream (name:stream); neither belongs in a target.
-            if (*end == ':')
+            // The other reserved characters would make the file calls fail.
+            if (*end == ':' || IsReservedNameCharacter(*end))
                 return false;
             ++end;
         }
@@ -116,6 +131,8 @@ EntryFault CheckPackageEntry(const PackageEntry& entry)
     const char* relative = TargetRelativePath(entry);
     if (relative[0] == '\0')
         return TargetEmpty;
+    if (HasReservedNameCharacter(relative))
+        return TargetBadCharacter;
     if (!IsContainedRelativePath(relative))
         return TargetLeavesFolder;
     return EntryIsSound;
@@ -134,6 +151,8 @@ const char* DescribeEntryFault(EntryFault fault)
         return "empty target name";
     case TargetLeavesFolder:
         return "target name would leave its folder";
+    case TargetBadCharacter:
+        return "target name holds a character Windows does not allow in file names";
     }
     return "unknown fault";
 }

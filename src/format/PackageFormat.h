@@ -12,6 +12,10 @@ const size_t PackageTextSize = 64;
 const char SystemFolderMark = '@';
 const size_t SystemFolderNameOffset = 2;
 
+// The most bytes an entry may expand to: the setup program takes the announced length through
+// LZSeek, whose position is a signed 32-bit value, and refuses a larger one as corrupt.
+const uint32_t MaxExpandedEntrySize = 0x7FFFFFFF;
+
 // OverwriteMode values; any value other than the first two means AlwaysReplace.
 enum OverwriteMode : uint16_t {
     ReplaceIfNewer = 1,
@@ -46,6 +50,7 @@ enum EntryFault {
     DisplayTextUnterminated, // no zero byte in the display text field
     TargetEmpty,             // nothing to name a file
     TargetLeavesFolder,      // absolute, drive, leading separator, a dot-dot component, a device
+    TargetBadCharacter,      // a character Windows does not allow in file names (IsReservedNameCharacter)
 };
 
 EntryFault CheckPackageEntry(const PackageEntry& entry);
@@ -55,8 +60,13 @@ const char* DescribeEntryFault(EntryFault fault);
 // COM1 to COM9 or LPT1 to LPT9, whatever extension follows and ignoring case and trailing blanks.
 bool IsDeviceName(const char* begin, const char* end);
 
+// True for a character Windows does not allow in a file or folder name, apart from the separators
+// and ':': < > " | ? * and the control characters 1 to 31.
+bool IsReservedNameCharacter(char c);
+
 // True when path (zero-terminated) names a file inside a base folder on Windows: relative, no
 // drive or stream colon, no leading separator, no component that Windows would read as "..",
-// no empty component, no trailing separator, no device name (CON, NUL, COM1...). Both slashes count as
-// separators, as they do for the Windows file functions.
+// no empty component, no trailing separator, no device name (CON, NUL, COM1...), no reserved
+// character (IsReservedNameCharacter). Both slashes count as separators, as they do for the
+// Windows file functions.
 bool IsContainedRelativePath(const char* path);

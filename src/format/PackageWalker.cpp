@@ -1,7 +1,34 @@
 #include "format/PackageWalker.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+
+#include <utility>
+
+enum SlotKind : unsigned char { SlotFree, SlotFile, SlotFolder };
+
+struct TargetSlot {
+    char Key[PackageTextSize]; // zero-padded
+    uint32_t Entry;            // the first entry that put the name here
+    SlotKind Kind;
+};
+
+TargetTable::~TargetTable() { free(Slots); }
+
+TargetTable& TargetTable::operator=(TargetTable&& other) noexcept
+{
+    if (this != &other) {
+        free(Slots);
+        Slots = other.Slots;
+        Capacity = other.Capacity;
+        Count = other.Count;
+        other.Slots = nullptr;
+        other.Capacity = 0;
+        other.Count = 0;
+    }
+    return *this;
+}
 
 namespace {
 
@@ -71,11 +98,115 @@ bool SkipContent(PackageWalker* walker)
     return true;
 }
 
+// FNV-1a.
+size_t HashKey(const char* key, size_t length)
+{
+    uint32_t hash = 2166136261u;
+    for (size_t i = 0; i < length; ++i)
+        hash = (hash ^ static_cast<unsigned char>(key[i])) * 16777619u;
+    return hash;
+}
+
+// The slot holding the key of length bytes, or the free slot where it goes. The table always has
+// free slots (see MakeRoom).
+TargetSlot* FindSlot(const TargetTable& table, const char* key, size_t length)
+{
+    size_t mask = table.Capacity - 1;
+    for (size_t i = HashKey(key, length) & mask;; i = (i + 1) & mask) {
+        TargetSlot* slot = &table.Slots[i];
+        if (slot->Kind == SlotFree || (memcmp(slot->Key, key, length) == 0 && slot->Key[length] == '\0'))
+            return slot;
+    }
+}
+
+// Grows the table so that `more` keys fit with half of it still free. False when out of memory.
+bool MakeRoom(TargetTable* table, size_t more)
+{
+    size_t needed = (table->Count + more) * 2;
+    if (needed <= table->Capacity)
+        return true;
+    if (needed > SIZE_MAX / 2 / sizeof(TargetSlot))
+        return false;
+    size_t capacity = table->Capacity > 0 ? table->Capacity : 64;
+    while (capacity < needed)
+        capacity *= 2;
+    TargetTable grown;
+    grown.Slots = static_cast<TargetSlot*>(calloc(capacity, sizeof(TargetSlot)));
+    if (grown.Slots == nullptr)
+        return false;
+    grown.Capacity = capacity;
+    grown.Count = table->Count;
+    for (size_t i = 0; i < table->Capacity; ++i) {
+        const TargetSlot& slot = table->Slots[i];
+        if (slot.Kind != SlotFree)
+            *FindSlot(grown, slot.Key, strlen(slot.Key)) = slot;
+    }
+    *table = std::move(grown);
+    return true;
+}
+
+void Keep(TargetTable* table, const char* key, size_t length, SlotKind kind, uint32_t entry)
+{
+    TargetSlot* slot = FindSlot(*table, key, length);
+    if (slot->Kind != SlotFree)
+        return;
+    memcpy(slot->Key, key, length);
+    slot->Entry = entry;
+    slot->Kind = kind;
+    table->Count++;
+}
+
+// A file where another entry needs a folder stops the setup program, whichever comes first. Names
+// compare as Windows compares them: letter case ignored, either slash a separator; system-folder
+// targets only meet each other. For a sound entry only.
+bool CheckTargetAgainstEarlier(PackageWalker* walker)
+{
+    // The key: "@\" before a system-folder name (no other target begins with '@'), then the name
+    // in lower case with backslashes; `shown` holds the same as stored, for the message.
+    char key[PackageTextSize];
+    char shown[PackageTextSize];
+    size_t start = IsSystemFolderTarget(walker->Entry) ? SystemFolderNameOffset : 0;
+    snprintf(shown, sizeof shown, "%s%s", start > 0 ? "@\\" : "", TargetRelativePath(walker->Entry));
+    size_t length = strlen(shown);
+    size_t folders = 0;
+    for (size_t i = 0; i <= length; ++i) {
+        char c = shown[i] == '/' ? '\\' : shown[i];
+        key[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        folders += i >= start && key[i] == '\\';
+    }
+    if (!MakeRoom(&walker->Targets, folders + 1))
+        return Stop(walker, PackageOutOfMemory, "not enough memory to keep the targets seen so far");
+
+    char detail[sizeof walker->Detail];
+    for (size_t end = start; end < length; ++end) {
+        if (key[end] != '\\')
+            continue;
+        const TargetSlot* slot = FindSlot(walker->Targets, key, end);
+        if (slot->Kind == SlotFile) {
+            snprintf(detail, sizeof detail, "the target needs the folder '%.*s', where entry %lu puts a file",
+                     static_cast<int>(end), shown, static_cast<unsigned long>(slot->Entry));
+            return Stop(walker, PackageTargetConflict, detail);
+        }
+    }
+    const TargetSlot* self = FindSlot(walker->Targets, key, length);
+    if (self->Kind == SlotFolder) {
+        snprintf(detail, sizeof detail, "the target names a folder that entry %lu needs for its file",
+                 static_cast<unsigned long>(self->Entry));
+        return Stop(walker, PackageTargetConflict, detail);
+    }
+
+    for (size_t end = start; end < length; ++end)
+        if (key[end] == '\\')
+            Keep(&walker->Targets, key, end, SlotFolder, walker->Index);
+    Keep(&walker->Targets, key, length, SlotFile, walker->Index);
+    return true;
+}
+
 } // namespace
 
 void BeginPackageWalk(PackageWalker* walker, const ByteSource& source)
 {
-    memset(walker, 0, sizeof *walker);
+    *walker = PackageWalker();
     walker->Source = source;
     walker->ContentTaken = true;
 }
@@ -119,6 +250,8 @@ bool NextPackageEntry(PackageWalker* walker)
     walker->Fault = CheckPackageEntry(walker->Entry);
     if (walker->Fault != EntryIsSound)
         return Stop(walker, PackageBadEntry, DescribeEntryFault(walker->Fault));
+    if (!CheckTargetAgainstEarlier(walker))
+        return false;
 
     size_t lead = walker->StoredCount < SzddHeaderSize ? walker->StoredCount : SzddHeaderSize;
     walker->LeadSize = ReadFully(package, walker->Lead, lead, &failed);
@@ -130,6 +263,14 @@ bool NextPackageEntry(PackageWalker* walker)
         DecodeSzddHeader(walker->Lead, &szdd);
         walker->Compressed = true;
         walker->ExpandedSize = szdd.ExpandedLength;
+        if (szdd.ExpandedLength > MaxExpandedEntrySize) {
+            char detail[sizeof walker->Detail];
+            snprintf(detail, sizeof detail,
+                     "corrupt SZDD data: the header announces %lu bytes, more than the 2147483647 the setup "
+                     "program expands",
+                     static_cast<unsigned long>(szdd.ExpandedLength));
+            return Stop(walker, PackageCorruptData, detail);
+        }
     }
     return true;
 }
@@ -185,6 +326,8 @@ const char* DescribePackageProblem(PackageProblem problem)
         return "no entries";
     case PackageBadEntry:
         return "invalid entry header";
+    case PackageTargetConflict:
+        return "file and folder conflict";
     case PackageEntryCutShort:
         return "entry cut short";
     case PackageCorruptData:
@@ -193,6 +336,8 @@ const char* DescribePackageProblem(PackageProblem problem)
         return "read error";
     case PackageWriteFailed:
         return "write error";
+    case PackageOutOfMemory:
+        return "out of memory";
     }
     return "unknown problem";
 }

@@ -1,6 +1,7 @@
 // Reads a package front to back as the setup program does: header, stored bytes, next header,
 // until a whole header can no longer be read. Yields each entry with its index and offset and
-// stops at the first problem. Holds only fixed-size buffers, whatever the package size.
+// stops at the first problem. Besides fixed-size buffers it keeps only the targets seen so far
+// (and their folders), to find a file where another entry needs a folder.
 #pragma once
 
 #include "format/ByteStream.h"
@@ -12,12 +13,32 @@
 
 enum PackageProblem {
     PackageSound,
-    PackageEmpty,         // not one whole header: the setup program stops at its first read
-    PackageBadEntry,      // CheckPackageEntry refused the header; Fault says why
-    PackageEntryCutShort, // the package ends inside the entry's stored bytes
-    PackageCorruptData,   // the stored bytes look compressed but do not expand; Szdd says why
-    PackageReadFailed,    // the source failed
-    PackageWriteFailed,   // the content sink refused bytes
+    PackageEmpty,          // not one whole header: the setup program stops at its first read
+    PackageBadEntry,       // CheckPackageEntry refused the header; Fault says why
+    PackageTargetConflict, // the target is a file where another entry needs a folder, or the reverse
+    PackageEntryCutShort,  // the package ends inside the entry's stored bytes
+    PackageCorruptData,    // the stored bytes look compressed but do not expand (or announce more
+                           // than MaxExpandedEntrySize); Szdd says why when expanding failed
+    PackageReadFailed,     // the source failed
+    PackageWriteFailed,    // the content sink refused bytes
+    PackageOutOfMemory,    // no room left to keep the targets seen so far
+};
+
+struct TargetSlot; // PackageWalker.cpp
+
+// The targets seen so far and every folder they lie in, each under a key of at most
+// PackageTextSize bytes, in an open-addressed table that grows as new names come. Freed with the
+// walker or at the next BeginPackageWalk.
+struct TargetTable {
+    TargetSlot* Slots = nullptr;
+    size_t Capacity = 0; // 0 or a power of two
+    size_t Count = 0;
+
+    TargetTable() = default;
+    ~TargetTable();
+    TargetTable(const TargetTable&) = delete;
+    TargetTable& operator=(const TargetTable&) = delete;
+    TargetTable& operator=(TargetTable&& other) noexcept;
 };
 
 struct PackageWalker {
@@ -48,13 +69,15 @@ struct PackageWalker {
     bool ContentTaken;
     size_t LeadSize;
     unsigned char Lead[SzddHeaderSize];
+    TargetTable Targets;
 };
 
 void BeginPackageWalk(PackageWalker* walker, const ByteSource& source);
 
-// Skips what is left of the current entry's stored bytes, then reads and checks the next header
-// and the first stored bytes. True with the entry's fields set; false at the end of the package
-// (Problem is PackageSound, TrailingBytes says what was left) or at a problem.
+// Skips what is left of the current entry's stored bytes, then reads and checks the next header,
+// its target against those before it and the first stored bytes. True with the entry's fields
+// set; false at the end of the package (Problem is PackageSound, TrailingBytes says what was
+// left) or at a problem.
 bool NextPackageEntry(PackageWalker* walker);
 
 // Delivers the current entry's content to sink, expanded when Compressed, and checks it reaches

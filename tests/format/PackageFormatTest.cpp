@@ -89,3 +89,27 @@ TEST(CheckPackageEntry, RefusesTargetsThatLeaveTheirFolder)
                              "console.txt", "com10", "lpt", "nul2"})
         EXPECT_EQ(CheckPackageEntry(EntryFor(good)), EntryIsSound) << good;
 }
+
+TEST(CheckPackageEntry, RefusesCharactersWindowsDoesNotAllowInNames)
+{
+    for (const char* bad : {"a<b.txt", "a>b.txt", "say\"hi\".txt", "a|b.txt", "what?.txt", "star*.txt",
+                            "Data\\t\tab.txt", "bell\x07", "\x01", "esc\x1F\\x.txt", "sub?\\x.txt"}) {
+        EXPECT_EQ(CheckPackageEntry(EntryFor(bad)), TargetBadCharacter) << bad;
+        EXPECT_EQ(CheckPackageEntry(EntryFor(std::string("@\\") + bad)), TargetBadCharacter) << "@\\" << bad;
+        EXPECT_FALSE(IsContainedRelativePath(bad)) << bad;
+    }
+    EXPECT_STREQ(DescribeEntryFault(TargetBadCharacter),
+                 "target name holds a character Windows does not allow in file names");
+    // Blanks and everything from 32 up that is not reserved, bytes above 127 included, are names.
+    for (const char* good : {" lead.txt", "a b", "x+y=z [1] {2} (3) #4 %5 &6 ' ~ ` ! @ $ ^ , ;",
+                             "caf\xE9.txt", "\x7F", "\xFF"}) {
+        EXPECT_EQ(CheckPackageEntry(EntryFor(good)), EntryIsSound) << good;
+        EXPECT_TRUE(IsContainedRelativePath(good)) << good;
+    }
+    int reserved = 0;
+    for (int c = 1; c < 256; ++c)
+        reserved += IsReservedNameCharacter(static_cast<char>(c));
+    EXPECT_EQ(reserved, 31 + 6) << "the control characters and < > \" | ? *";
+    for (char c : {'\0', ':', '\\', '/', '.', ' '})
+        EXPECT_FALSE(IsReservedNameCharacter(c)) << static_cast<int>(c) << " has its own check";
+}

@@ -139,6 +139,8 @@ TEST(PackageWalker, StopsAtTheFirstProblemWithItsEntry)
     badMode[8] = 'B';
     std::string truncated = compressed.substr(0, compressed.size() - 3);
     std::string unterminated = Header("ok.txt", std::string(64, 'd'), 0);
+    std::string huge = compressed;
+    huge.replace(10, 4, "\0\0\0\x80", 4); // 2147483648 announced
     struct Case {
         std::string Second;
         PackageProblem Problem;
@@ -146,10 +148,15 @@ TEST(PackageWalker, StopsAtTheFirstProblemWithItsEntry)
     } cases[] = {
         {Header("..\\evil.exe", "", 0), PackageBadEntry, "target name would leave its folder"},
         {Header("C:\\evil.exe", "", 0), PackageBadEntry, "target name would leave its folder"},
+        {Header("Data\\what?.txt", "", 0), PackageBadEntry,
+         "target name holds a character Windows does not allow in file names"},
         {Header(std::string(64, 't'), "", 0), PackageBadEntry, "target name without its terminator"},
         {unterminated, PackageBadEntry, "display text without its terminator"},
         {Entry("b.txt", badMode), PackageCorruptData, "corrupt SZDD data: unknown compression mode 0x42"},
         {Entry("b.txt", truncated), PackageCorruptData, "corrupt SZDD data: compressed data ends after "},
+        {Entry("b.txt", huge), PackageCorruptData,
+         "corrupt SZDD data: the header announces 2147483648 bytes, more than the 2147483647 the setup "
+         "program expands"},
         {Entry("b.txt", compressed + "xyz"), PackageCorruptData,
          "corrupt SZDD data: stored bytes continue after the compressed data"},
         {Entry("b.txt", compressed).substr(0, PackageEntrySize + 10), PackageEntryCutShort,
@@ -173,6 +180,100 @@ TEST(PackageWalker, StopsAtTheFirstProblemWithItsEntry)
         EXPECT_EQ(std::string(walker.Detail).rfind(c.Detail, 0), 0u) << walker.Detail;
         EXPECT_FALSE(NextPackageEntry(&walker)) << "a walk stays stopped";
     }
+}
+
+TEST(PackageWalker, TakesAnnouncedLengthsUpTo2147483647)
+{
+    std::string compressed = CompressToString("hello");
+    for (uint32_t announced : {0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
+        std::string stored = compressed;
+        for (int i = 0; i < 4; ++i)
+            stored[10 + i] = static_cast<char>(announced >> (8 * i));
+        PackageWalker walker;
+        std::vector<Seen> seen = Walk(Entry("a.txt", "a") + Entry("big.bin", stored), &walker, false);
+        if (announced <= MaxExpandedEntrySize) {
+            EXPECT_EQ(walker.Problem, PackageSound) << walker.Detail;
+            ASSERT_EQ(seen.size(), 2u);
+            EXPECT_EQ(seen[1].ExpandedSize, announced);
+        } else {
+            EXPECT_EQ(seen.size(), 1u);
+            EXPECT_EQ(walker.Problem, PackageCorruptData);
+            EXPECT_EQ(walker.Index, 1u);
+            EXPECT_EQ(std::string(walker.Detail),
+                      "corrupt SZDD data: the header announces " + std::to_string(announced) +
+                          " bytes, more than the 2147483647 the setup program expands");
+        }
+    }
+}
+
+TEST(PackageWalker, FindsAFileWhereAnotherEntryNeedsAFolder)
+{
+    struct Case {
+        std::vector<std::string> Targets;
+        uint32_t Index;
+        std::string Detail;
+    } cases[] = {
+        {{"a", "a\\b"}, 1, "the target needs the folder 'a', where entry 0 puts a file"},
+        {{"a\\b", "A"}, 1, "the target names a folder that entry 0 needs for its file"},
+        {{"x.txt", "Docs\\Guide\\x.txt", "docs/GUIDE"},
+         2,
+         "the target names a folder that entry 1 needs for its file"},
+        {{"Docs/Guide", "x", "DOCS\\guide\\deep\\y"},
+         2,
+         "the target needs the folder 'DOCS\\guide', where entry 0 puts a file"},
+        {{"@\\a\\b", "@xA"}, 1, "the target names a folder that entry 0 needs for its file"},
+        {{"@\\lib", "@\\LIB\\x.dll"}, 1, "the target needs the folder '@\\LIB', where entry 0 puts a file"},
+    };
+    for (const Case& c : cases) {
+        std::string package;
+        for (const std::string& target : c.Targets)
+            package += Entry(target, "content");
+        PackageWalker walker;
+        std::vector<Seen> seen = Walk(package, &walker);
+        EXPECT_EQ(seen.size(), c.Index) << c.Detail;
+        EXPECT_EQ(walker.Problem, PackageTargetConflict) << c.Detail;
+        EXPECT_EQ(walker.Index, c.Index) << c.Detail;
+        EXPECT_EQ(walker.EntryOffset, c.Index * (PackageEntrySize + 7)) << c.Detail;
+        EXPECT_EQ(std::string(walker.Detail), c.Detail);
+    }
+
+    // The same file twice is no conflict (the setup program applies the overwrite rule), nor are
+    // names that merely begin alike, nor a system-folder name beside another target's folder.
+    std::string package;
+    for (const char* target : {"a\\b", "a\\c", "A\\B", "ab", "a.txt", "a\\b.txt", "@\\a", "b", "@\\b\\c"})
+        package += Entry(target, "content");
+    PackageWalker walker;
+    EXPECT_EQ(Walk(package, &walker).size(), 9u);
+    EXPECT_EQ(walker.Problem, PackageSound) << walker.Detail;
+
+    // A new walk forgets the targets of the one before.
+    EXPECT_EQ(Walk(Entry("a\\b\\c", "content"), &walker).size(), 1u);
+    EXPECT_EQ(walker.Problem, PackageSound) << walker.Detail;
+}
+
+TEST(PackageWalker, KeepsEveryTargetAsItsTableGrows)
+{
+    std::string package;
+    for (int i = 0; i < 500; ++i)
+        package += Entry("d" + std::to_string(i % 10) + "\\f" + std::to_string(i) + ".txt", "");
+    struct {
+        std::string Last;
+        std::string Detail;
+    } cases[] = {
+        {"D7", "the target names a folder that entry 7 needs for its file"},
+        {"d3\\F13.TXT\\x", "the target needs the folder 'd3\\F13.TXT', where entry 13 puts a file"},
+        {"d9\\f499.txt\\x", "the target needs the folder 'd9\\f499.txt', where entry 499 puts a file"},
+    };
+    for (const auto& c : cases) {
+        PackageWalker walker;
+        EXPECT_EQ(Walk(package + Entry(c.Last, ""), &walker, false).size(), 500u);
+        EXPECT_EQ(walker.Problem, PackageTargetConflict);
+        EXPECT_EQ(walker.Index, 500u);
+        EXPECT_EQ(std::string(walker.Detail), c.Detail);
+    }
+    PackageWalker walker;
+    EXPECT_EQ(Walk(package + Entry("d10\\x", ""), &walker, false).size(), 501u);
+    EXPECT_EQ(walker.Problem, PackageSound) << walker.Detail;
 }
 
 TEST(PackageWalker, ShortStoredDataWithTheSignatureIsPlain)

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 namespace {
@@ -24,6 +25,29 @@ uint64_t StreamBits(const std::string& compressed)
     TokenCount count;
     EXPECT_TRUE(CountTokens(compressed, &count));
     return 9 * count.Literals + 17 * count.Pairs;
+}
+
+// Bits of the greedy parse: at every position the longest match the window offers, or a literal
+// when none reaches three bytes, never weighing what the choice costs further on.
+uint64_t GreedyBits(const std::string& input)
+{
+    std::string stream(SzddRingSize, static_cast<char>(SzddRingFill));
+    stream += input;
+    uint64_t bits = 0;
+    for (size_t p = SzddRingSize; p < stream.size();) {
+        size_t limit = std::min<size_t>(SzddMaxMatch, stream.size() - p);
+        size_t longest = 0;
+        for (size_t q = p - SzddRingSize; q < p; ++q) {
+            size_t length = 0;
+            while (length < limit && stream[q + length] == stream[p + length])
+                ++length;
+            longest = std::max(longest, length);
+        }
+        bool pair = longest >= SzddMinMatch;
+        bits += pair ? 17 : 9;
+        p += pair ? longest : 1;
+    }
+    return bits;
 }
 
 bool AppendToString(void* context, const unsigned char* data, size_t count)
@@ -89,10 +113,15 @@ TEST(CompressSzdd, UsesTheRingsStartingBlanksAndOverlappingCopies)
 
 TEST(CompressSzdd, FindsTheCheapestParseNotTheGreedyOne)
 {
-    // Greedy takes "abcdefghijkl" (12) and is left with "mnop" to spell out; the cheapest parse
-    // gives up one byte of the first match to reach the second match at "lmnop".
-    std::string input = "abcdefghijkl-abcdefghijkmnop-lmnop+abcdefghijklmnop";
-    EXPECT_EQ(StreamBits(CompressToString(input)), ReferenceOptimalBits(input));
+    // Greedy: seven literals, "bcdef" (5), "gh-" as literals, "abcdef" (6), then "gh" is too short
+    // for a pair: 12 literals and 2 pairs, 142 bits. The cheapest parse spells out "-a" instead and
+    // copies "bcdefgh" (7) in one pair: 11 literals and 2 pairs, 133 bits.
+    const std::string input = "abcdef-bcdefgh-abcdefgh";
+    EXPECT_EQ(GreedyBits(input), 142u);
+    EXPECT_EQ(ReferenceOptimalBits(input), 133u);
+    uint64_t bits = StreamBits(CompressToString(input));
+    EXPECT_EQ(bits, ReferenceOptimalBits(input));
+    EXPECT_GT(GreedyBits(input), bits) << "a greedy compressor would pass this input";
 }
 
 TEST(CompressSzdd, MatchesTheReferenceOptimumAcrossBlockEdges)

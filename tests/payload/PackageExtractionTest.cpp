@@ -567,6 +567,9 @@ TEST_F(PackageExtractionTest, UnsoundEntryIsRefusedBeforeAnythingOfItIsDone)
         {"C:zorvane-evil.txt", "evil", "C:\\zorvane-evil.txt"},
         {"@\\..\\zorvane-evil.txt", "evil", std::string(windows) + "\\zorvane-evil.txt"},
         {"", "evil", ""},
+        {"what?.txt", "evil", ""}, // characters the file calls would refuse
+        {"Data\\a<b>|c.txt", "evil", ""},
+        {"tab\t.txt", "evil", ""},
         {std::string(PackageTextSize, 'a'), "evil", ""},                     // target without its terminator
         {"evil.txt", std::string(PackageTextSize, 'd'), Target("evil.txt")}, // display text likewise
     };

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <stdio.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include <string>
 #include <vector>
@@ -38,6 +41,24 @@ ManifestResult ReadManifestText(const ScopedTempDir& dir, const std::string& tex
         result.Messages.append(chunk, got);
     fclose(err);
     return result;
+}
+
+// A file of size bytes that takes no room on a file system with sparse files.
+void MakeFileOfSize(const std::string& path, uint64_t size)
+{
+#ifdef _WIN32
+    HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(size);
+    bool sized = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+    CloseHandle(file);
+    ASSERT_TRUE(sized) << path;
+#else
+    WriteTestFile(path, "");
+    ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(size)), 0) << path;
+#endif
 }
 
 } // namespace
@@ -142,6 +163,39 @@ TEST(ReadManifest, ReportsEveryFaultNotJustTheFirst)
                                    "' is a folder, not a file\n");
 }
 
+TEST(ReadManifest, RefusesAFileWhereAnotherEntryNeedsAFolder)
+{
+    ScopedTempDir dir;
+    ManifestResult result =
+        ReadManifestText(dir, "a | tpz2.exe\n"                    // 1
+                              "a\\b | readme.txt\n"               // 2: a is a file
+                              "Docs\\Guide\\x.txt | readme.txt\n" // 3
+                              "docs\\GUIDE | readme.txt\n"        // 4: a folder of 3
+                              "DOCS | tpz2.exe\n"                 // 5: likewise
+                              "Docs\\Guide\\y.txt | readme.txt\n" // 6: shares the folders
+                              "Docs\\Guide\\x.txt.bak | readme.txt\n"
+                              "ab\\c | readme.txt\n"                // 8: a is no folder of it
+                              "@\\a\\b | readme.txt\n"              // 9: the system folder's own
+                              "@\\A | tpz2.exe\n"                   // 10: a folder of 9
+                              "@\\Docs | tpz2.exe\n"                // 11: not the other Docs
+                              "Data\\Sub | tpz2.exe\n"              // 12
+                              "DATA\\sub\\deep\\x | readme.txt\n"); // 13: Data\Sub is a file
+    EXPECT_FALSE(result.Sound);
+    std::string manifest = "zpack: " + dir.Join("Setup.manifest");
+    EXPECT_EQ(result.Messages,
+              manifest + ":2: the target needs the folder 'a', which line 1 lists as a file\n" + manifest +
+                  ":4: the target names a folder that line 3 needs for its file\n" + manifest +
+                  ":5: the target names a folder that line 3 needs for its file\n" + manifest +
+                  ":10: the target names a folder that line 9 needs for its file\n" + manifest +
+                  ":13: the target needs the folder 'DATA\\sub', which line 12 lists as a file\n");
+    std::vector<std::string> kept;
+    for (const ManifestEntry& entry : result.Entries)
+        kept.push_back(entry.Target);
+    EXPECT_EQ(kept, (std::vector<std::string>{"a", "Docs\\Guide\\x.txt", "Docs\\Guide\\y.txt",
+                                              "Docs\\Guide\\x.txt.bak", "ab\\c", "@\\a\\b", "@\\Docs",
+                                              "Data\\Sub"}));
+}
+
 TEST(ReadManifest, RefusesOverlongLinesEmptyManifestsAndMissingFiles)
 {
     ScopedTempDir dir;
@@ -151,6 +205,13 @@ TEST(ReadManifest, RefusesOverlongLinesEmptyManifestsAndMissingFiles)
     EXPECT_EQ(result.Messages,
               "zpack: " + dir.Join("Setup.manifest") + ":1: the line is longer than 2048 characters\n");
     EXPECT_EQ(result.Entries.size(), 1u) << "the next line is read on its own";
+
+    result = ReadManifestText(
+        dir, std::string("ok.txt | tpz2.exe\nzero\0.txt | tpz2.exe\nnext.txt | tpz2.exe\n", 59));
+    EXPECT_FALSE(result.Sound);
+    EXPECT_EQ(result.Messages,
+              "zpack: " + dir.Join("Setup.manifest") + ":2: the line contains a zero byte\n");
+    EXPECT_EQ(result.Entries.size(), 2u) << "the lines around it are read on their own";
 
     result = ReadManifestText(dir, "# nothing but comments\n\n");
     EXPECT_FALSE(result.Sound);
@@ -164,4 +225,50 @@ TEST(ReadManifest, RefusesOverlongLinesEmptyManifestsAndMissingFiles)
     EXPECT_FALSE(ReadManifest(missing.c_str(), &entries, err));
     fclose(err);
     EXPECT_EQ(ReadTestFile(errPath), "zpack: " + missing + ": cannot open the manifest\n");
+}
+
+TEST(ReadManifest, AllowsTheSameLineLengthWhateverTheLineEnd)
+{
+    ScopedTempDir dir;
+    const std::string entry = "ok.txt | tpz2.exe";
+    for (const std::string& end : {std::string("\n"), std::string("\r\n"), std::string()}) {
+        // Blanks pad the line to its length; they are trimmed from the source field.
+        std::string longest = entry + std::string(ManifestLineSize - entry.size(), ' ');
+        std::string next = end.empty() ? std::string() : "next.txt | readme.txt" + end;
+        ManifestResult result = ReadManifestText(dir, longest + end + next);
+        EXPECT_TRUE(result.Sound) << result.Messages;
+        EXPECT_EQ(result.Entries.size(), end.empty() ? 1u : 2u);
+
+        result = ReadManifestText(dir, longest + " " + end + next);
+        EXPECT_FALSE(result.Sound);
+        EXPECT_EQ(result.Messages,
+                  "zpack: " + dir.Join("Setup.manifest") + ":1: the line is longer than 2048 characters\n");
+        EXPECT_EQ(result.Entries.size(), end.empty() ? 0u : 1u) << "the next line is read on its own";
+    }
+}
+
+TEST(ReadManifest, RefusesSourcesLargerThanTheSetupProgramExpands)
+{
+    ScopedTempDir dir;
+    MakeFileOfSize(dir.Join("largest.bin"), 0x7FFFFFFF);
+    MakeFileOfSize(dir.Join("over.bin"), 0x80000000);
+    MakeFileOfSize(dir.Join("over4g.bin"), 0x100000000);
+    ManifestResult result = ReadManifestText(dir, "a.bin | largest.bin\n"
+                                                  "b.bin | largest.bin | | | store\n"
+                                                  "c.bin | over.bin\n"
+                                                  "d.bin | over.bin | | | store\n"
+                                                  "e.bin | over4g.bin\n");
+    EXPECT_FALSE(result.Sound);
+    std::string manifest = "zpack: " + dir.Join("Setup.manifest");
+    EXPECT_EQ(result.Messages, manifest + ":3: source '" + dir.Join("over.bin") +
+                                   "' is larger than 2147483647 bytes, the most the setup program expands\n" +
+                                   manifest + ":4: source '" + dir.Join("over.bin") +
+                                   "' is larger than 2147483647 bytes, the most an entry can store\n" +
+                                   manifest + ":5: source '" + dir.Join("over4g.bin") +
+                                   "' is larger than 2147483647 bytes, the most the setup program expands\n");
+    ASSERT_EQ(result.Entries.size(), 2u);
+    EXPECT_EQ(result.Entries[0].SourceSize, 0x7FFFFFFFu);
+    EXPECT_FALSE(result.Entries[0].Store);
+    EXPECT_EQ(result.Entries[1].SourceSize, 0x7FFFFFFFu);
+    EXPECT_TRUE(result.Entries[1].Store);
 }

@@ -1,5 +1,6 @@
 #include "zpack/ZpackTestSupport.h"
 
+#include "ToolPlatform.h"
 #include "ZpackCommand.h"
 #include "format/PackageWalker.h"
 #include "format/SzddTestData.h"
@@ -188,9 +189,18 @@ TEST(Zpack, VerifyNamesTheFirstProblemWithItsEntryAndOffset)
     std::string data = good;
     data[spans[0].Offset + PackageEntrySize + 10] ^= 0x01; // the expanded length no longer fits the data
     cases.push_back({data, prefix + "0" + At(0) + "corrupt SZDD data: "});
+    std::string huge = good;
+    memcpy(&huge[spans[0].Offset + PackageEntrySize + 10], "\0\0\0\x80", 4);
+    cases.push_back({huge, prefix + "0" + At(0) +
+                               "corrupt SZDD data: the header announces 2147483648 bytes, more than the "
+                               "2147483647 the setup program expands\n"});
     std::string escape = good;
     memcpy(&escape[spans[2].Offset], "..\\evil.exe\0", 12);
     cases.push_back({escape, prefix + "2" + At(spans[2].Offset) + "target name would leave its folder\n"});
+    std::string conflict = good;
+    memcpy(&conflict[spans[3].Offset], "RANDOM.bin\\x\0", 13);
+    cases.push_back({conflict, prefix + "3" + At(spans[3].Offset) +
+                                   "the target needs the folder 'RANDOM.bin', where entry 1 puts a file\n"});
     std::string display = good;
     memset(&display[spans[3].Offset + PackageTextSize], 'd', PackageTextSize);
     cases.push_back({display, prefix + "3" + At(spans[3].Offset) + "display text without its terminator\n"});
@@ -234,8 +244,14 @@ TEST(Zpack, ExtractRefusesEscapingNamesAndLeavesNothingOnFailure)
     memcpy(&escape[spans[3].Offset], "..\\evil.txt\0", 12);
     std::string corrupt = good;
     corrupt[spans[4].Offset + PackageEntrySize + 8] = 'B';
+    // A file where an earlier entry needs a folder, and a folder where an earlier entry put a file.
+    std::string fileOnFolder = good;
+    memcpy(&fileOnFolder[spans[4].Offset], "data\0", 5);
+    std::string folderOnFile = good;
+    memcpy(&folderOnFile[spans[4].Offset], "DATA\\sample.tpz\\x\0", 19);
     std::string out = dir.Join("out");
-    for (const std::string& bytes : {escape, corrupt, good.substr(0, good.size() - 1)}) {
+    for (const std::string& bytes :
+         {escape, corrupt, fileOnFolder, folderOnFile, good.substr(0, good.size() - 1)}) {
         WriteTestFile(package, bytes);
         std::vector<std::string> before = ListTree(dir.Path());
         ZpackRun run = RunZpackCommand(dir, {"extract", package, out});
@@ -254,6 +270,75 @@ TEST(Zpack, ExtractRefusesEscapingNamesAndLeavesNothingOnFailure)
     WriteTestFile(package, escape);
     EXPECT_EQ(RunZpackCommand(dir, {"extract", package, out}).Status, 1);
     EXPECT_EQ(ListTree(out), std::vector<std::string>{"mine.txt"});
+}
+
+TEST(Zpack, ExtractPutsEverythingBackWhenAFileCannotBeMovedIntoPlace)
+{
+    ScopedTempDir dir;
+    DemoFiles files = WriteDemoSources(dir);
+    std::string package = dir.Join("Setup.z");
+    ASSERT_EQ(RunZpackCommand(dir, {"build", dir.Join("src" + Sep + "Setup.manifest"), "-o", package}).Status,
+              0);
+    std::string out = dir.Join("out");
+    std::string system = out + Sep + "@system";
+#ifdef _WIN32
+    CreateDirectoryA(out.c_str(), nullptr);
+    CreateDirectoryA(system.c_str(), nullptr);
+#else
+    mkdir(out.c_str(), 0755);
+    mkdir(system.c_str(), 0755);
+#endif
+    WriteTestFile(out + Sep + "mine.txt", "mine");
+    WriteTestFile(out + Sep + "tpz2.exe", "old program");
+    WriteTestFile(system + Sep + "zvhelper.dll", "old helper");
+    // Left over where the last entry's target would be set aside: it cannot be, after every other
+    // file has been moved into place, some of them replacing files, some in folders made for them.
+    std::string stale = system + Sep + "zvhelper.dll.zpack-" + std::to_string(CurrentProcessId()) + "-4.old";
+    WriteTestFile(stale, "stale");
+    std::vector<std::string> before = ListTree(out);
+
+    ZpackRun run = RunZpackCommand(dir, {"extract", package, out});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Err, "zpack: " + system + Sep + "zvhelper.dll: cannot set the existing file aside\n");
+    EXPECT_EQ(run.Out, "");
+    EXPECT_EQ(ListTree(out), before);
+    EXPECT_EQ(ReadTestFile(out + Sep + "tpz2.exe"), "old program");
+    EXPECT_EQ(ReadTestFile(system + Sep + "zvhelper.dll"), "old helper");
+    EXPECT_EQ(ReadTestFile(stale), "stale");
+
+    // Without the leftover the same extraction replaces both files and sets nothing aside for good.
+    ASSERT_TRUE(RemoveFileAt(stale.c_str()));
+    run = RunZpackCommand(dir, {"extract", package, out});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Err, "");
+    std::vector<std::string> expected = {"@system" + Sep,
+                                         "@system" + Sep + "zvhelper.dll",
+                                         "Data" + Sep,
+                                         "Data" + Sep + "empty.txt",
+                                         "Data" + Sep + "sample.tpz",
+                                         "mine.txt",
+                                         "random.bin",
+                                         "tpz2.exe"};
+    EXPECT_EQ(ListTree(out), expected);
+    EXPECT_TRUE(ReadTestFile(out + Sep + "tpz2.exe") == files.Text);
+    EXPECT_TRUE(ReadTestFile(system + Sep + "zvhelper.dll") == files.Signed);
+
+#ifdef _WIN32
+    // A program holding a target open without sharing its deletion stops the move just the same.
+    WriteTestFile(out + Sep + "tpz2.exe", "old program");
+    before = ListTree(out);
+    std::string held = out + Sep + "random.bin";
+    HANDLE handle = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    run = RunZpackCommand(dir, {"extract", package, out});
+    CloseHandle(handle);
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Err, "zpack: " + held + ": cannot set the existing file aside\n");
+    EXPECT_EQ(ListTree(out), before);
+    EXPECT_EQ(ReadTestFile(out + Sep + "tpz2.exe"), "old program");
+    EXPECT_TRUE(ReadTestFile(held) == files.Random);
+#endif
 }
 
 TEST(Zpack, AnswersUsageErrorsAndHelp)

@@ -15,12 +15,19 @@ const char SystemFolderName[] = "@system";
 
 namespace {
 
+// One expanded entry on its way to its target.
+struct Placement {
+    std::string Temporary;
+    std::string Target;
+    std::string Backup; // the file the target held, set aside until the end; empty when none
+    bool Moved;         // the temporary is the target now
+};
+
 struct Extraction {
     const char* PackagePath;
     FILE* Err;
     std::vector<std::string> CreatedFolders; // in creation order
-    std::vector<std::string> Temporaries;
-    std::vector<std::string> Targets; // where each temporary goes
+    std::vector<Placement> Files;            // in package order
 };
 
 bool Fail(Extraction* x, const PackageWalker& walker, const char* message, const char* detail = "")
@@ -82,8 +89,7 @@ bool ExtractEntry(Extraction* x, PackageWalker* walker, const char* folder)
     FILE* file = CreateNewFile(temporary);
     if (file == nullptr)
         return Fail(x, current, "cannot create ", temporary);
-    x->Temporaries.push_back(temporary);
-    x->Targets.push_back(target);
+    x->Files.push_back(Placement{temporary, target, std::string(), false});
     bool expanded = ReadEntryContent(walker, FileSink(file));
     bool closed = fclose(file) == 0;
     if (!expanded) {
@@ -97,12 +103,69 @@ bool ExtractEntry(Extraction* x, PackageWalker* walker, const char* folder)
     return true;
 }
 
-void Discard(Extraction* x, size_t firstTemporary)
+// Moves one expanded file to its target, setting aside the file the target holds.
+bool PlaceFile(Extraction* x, Placement* file, size_t index)
 {
-    for (size_t i = firstTemporary; i < x->Temporaries.size(); ++i)
-        RemoveFileAt(x->Temporaries[i].c_str());
+    PathKind kind = InspectPath(file->Target.c_str(), nullptr);
+    if (kind == PathRegularFile) {
+        char backup[ToolPathSize];
+        int length = snprintf(backup, sizeof backup, "%s.zpack-%lu-%lu.old", file->Target.c_str(),
+                              CurrentProcessId(), static_cast<unsigned long>(index));
+        if (length < 0 || static_cast<size_t>(length) >= sizeof backup ||
+            InspectPath(backup, nullptr) != PathMissing || !MoveIntoPlace(file->Target.c_str(), backup)) {
+            fprintf(x->Err, "zpack: %s: cannot set the existing file aside\n", file->Target.c_str());
+            return false;
+        }
+        file->Backup = backup;
+    } else if (kind != PathMissing) {
+        fprintf(x->Err, "zpack: %s: not a file, cannot be replaced\n", file->Target.c_str());
+        return false;
+    }
+    if (!MoveIntoPlace(file->Temporary.c_str(), file->Target.c_str())) {
+        fprintf(x->Err, "zpack: %s: cannot move into place: %s\n", file->Target.c_str(), strerror(errno));
+        return false;
+    }
+    file->Moved = true;
+    return true;
+}
+
+// Undoes everything: files moved into place go and the files they replaced come back, latest
+// first (an earlier entry may have the same target); temporaries go, then the folders made.
+void Discard(Extraction* x)
+{
+    for (size_t i = x->Files.size(); i > 0; --i) {
+        Placement& file = x->Files[i - 1];
+        RemoveFileAt(file.Moved ? file.Target.c_str() : file.Temporary.c_str());
+        if (!file.Backup.empty() && !MoveIntoPlace(file.Backup.c_str(), file.Target.c_str()))
+            fprintf(x->Err, "zpack: %s: cannot be restored; its previous content is in %s\n",
+                    file.Target.c_str(), file.Backup.c_str());
+    }
     for (size_t i = x->CreatedFolders.size(); i > 0; --i)
         RemoveEmptyFolder(x->CreatedFolders[i - 1].c_str());
+}
+
+// Reads every header as the setup program would, without expanding: a faulty header, a file
+// where another entry needs a folder or a package cut short is refused before anything is made.
+bool CheckHeaders(FILE* file, const char* packagePath, uint64_t size, FILE* err)
+{
+    ProgressLine progress;
+    char label[128];
+    snprintf(label, sizeof label, "checking %s", packagePath);
+    BeginProgress(&progress, err, label, size);
+    PackageWalker walker;
+    BeginPackageWalk(&walker, FileSource(file));
+    while (NextPackageEntry(&walker))
+        ShowProgress(&progress, walker.EntryOffset, walker.Entry.TargetName);
+    EndProgress(&progress);
+    if (walker.Problem != PackageSound) {
+        ReportPackageProblem(err, packagePath, walker);
+        return false;
+    }
+    if (!SeekTo(file, 0)) {
+        fprintf(err, "zpack: %s: cannot read it again: %s\n", packagePath, strerror(errno));
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -117,6 +180,10 @@ int ExtractPackageFiles(const char* packagePath, const char* folder, FILE* out, 
     FILE* file = OpenForReading(packagePath);
     if (file == nullptr) {
         fprintf(err, "zpack: %s: cannot open: %s\n", packagePath, strerror(errno));
+        return 1;
+    }
+    if (!CheckHeaders(file, packagePath, size, err)) {
+        fclose(file);
         return 1;
     }
     Extraction x;
@@ -153,19 +220,15 @@ int ExtractPackageFiles(const char* packagePath, const char* folder, FILE* out, 
         ReportPackageProblem(err, packagePath, walker);
         ok = false;
     }
+    for (size_t i = 0; ok && i < x.Files.size(); ++i)
+        ok = PlaceFile(&x, &x.Files[i], i);
     if (!ok) {
-        Discard(&x, 0);
+        Discard(&x);
         return 1;
     }
-    for (size_t i = 0; i < x.Temporaries.size(); ++i) {
-        if (!MoveIntoPlace(x.Temporaries[i].c_str(), x.Targets[i].c_str())) {
-            fprintf(err, "zpack: %s: cannot move into place: %s\n", x.Targets[i].c_str(), strerror(errno));
-            // What was moved stays; the rest goes.
-            x.CreatedFolders.clear();
-            Discard(&x, i);
-            return 1;
-        }
-    }
+    for (const Placement& placed : x.Files)
+        if (!placed.Backup.empty() && !RemoveFileAt(placed.Backup.c_str()))
+            fprintf(err, "zpack: warning: %s: cannot remove the replaced file\n", placed.Backup.c_str());
     WarnTrailingBytes(err, packagePath, walker);
     fprintf(out, "zpack: extracted %lu entries from %s into %s\n", static_cast<unsigned long>(walker.Count),
             packagePath, folder);

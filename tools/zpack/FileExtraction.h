@@ -7,8 +7,10 @@
 extern const char SystemFolderName[];
 
 // Extracts every entry of the package under folder (created when missing), system-folder entries
-// under folder/@system. Each file is expanded into a temporary name beside its target; only when
-// the whole package has been read without a problem are they moved into place, so a corrupt
-// package, an escaping name or a failed write leaves nothing behind (folders made are removed
-// again). Returns the exit status.
+// under folder/@system. Every header is checked first, so a faulty header or a file where another
+// entry needs a folder is refused before anything is made. Each file is then expanded into a
+// temporary name beside its target; only when the whole package has been read without a problem
+// are they moved into place, the files they replace set aside until all are in place. Any
+// failure leaves the folder as it was: temporaries and folders made are removed, files moved in
+// are taken out and the replaced ones put back. Returns the exit status.
 int ExtractPackageFiles(const char* packagePath, const char* folder, FILE* out, FILE* err);

@@ -6,9 +6,8 @@
 namespace {
 
 const size_t MaxFields = 5;
-// A package entry holds at most this many stored bytes; an SZDD header announces at most 4 GiB - 1.
+// A package entry holds at most this many stored bytes (StoredSize is signed).
 const uint64_t MaxStoredSize = 0x7FFFFFFF;
-const uint64_t MaxExpandedSize = 0xFFFFFFFF;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -30,6 +29,19 @@ bool SameIgnoringCase(const char* a, const char* b)
     return *a == *b;
 }
 
+// True when folder, letter case ignored, is a leading run of target's components: target's file
+// lies in it. System-folder targets only meet each other, as no other target begins with '@'.
+bool IsFolderOf(const char* folder, const char* target)
+{
+    size_t length = strlen(folder);
+    if (strlen(target) <= length || target[length] != '\\')
+        return false;
+    for (size_t i = 0; i < length; ++i)
+        if (tolower(static_cast<unsigned char>(folder[i])) != tolower(static_cast<unsigned char>(target[i])))
+            return false;
+    return true;
+}
+
 const char* CheckRelativePath(const char* path)
 {
     if (path[0] == '\\')
@@ -40,7 +52,7 @@ const char* CheckRelativePath(const char* path)
             return "the target names a drive or a stream (':')";
         if (c == '/')
             return "the target contains '/'; separate folders with backslashes";
-        if (c < 32 || strchr("<>\"|?*", c) != nullptr)
+        if (IsReservedNameCharacter(static_cast<char>(c)))
             return "the target contains a character Windows does not allow in file names";
     }
     for (const char* begin = path;;) {
@@ -86,6 +98,34 @@ bool IsAbsoluteSource(const char* source)
         return true;
 #endif
     return IsSeparatorCharacter(source[0]);
+}
+
+enum LineStatus { LineRead, LineTooLong, LineHasZero, NoMoreLines };
+
+// Reads one line into line (ManifestLineSize + 1 bytes) without its line end (LF, CR LF or the
+// end of the file), so that every ending allows the same length. A line too long or holding a
+// zero byte is read to its end and left out.
+LineStatus ReadLine(FILE* file, char* line)
+{
+    size_t count = 0; // characters of the line, a final CR included
+    bool zero = false;
+    bool lastWasReturn = false;
+    int c;
+    while ((c = fgetc(file)) != EOF && c != '\n') {
+        if (count < ManifestLineSize)
+            line[count] = static_cast<char>(c);
+        zero = zero || c == '\0';
+        lastWasReturn = c == '\r';
+        ++count;
+    }
+    if (c == EOF && count == 0)
+        return NoMoreLines;
+    if (lastWasReturn)
+        --count;
+    if (count > ManifestLineSize)
+        return LineTooLong;
+    line[count] = '\0';
+    return zero ? LineHasZero : LineRead;
 }
 
 struct ManifestContext {
@@ -175,9 +215,9 @@ void ReadEntryLine(ManifestContext* context, char* line, const char* folder,
                 Refuse(context, "source '%s' is a folder, not a file", entry.Source);
             else if (kind == PathOtherKind)
                 Refuse(context, "source '%s' is not a regular file", entry.Source);
-            else if (entry.SourceSize > MaxExpandedSize)
+            else if (!entry.Store && entry.SourceSize > MaxExpandedEntrySize)
                 Refuse(context,
-                       "source '%s' is larger than 4294967295 bytes, the most a compressed file can hold",
+                       "source '%s' is larger than 2147483647 bytes, the most the setup program expands",
                        entry.Source);
             else if (entry.Store && entry.SourceSize > MaxStoredSize)
                 Refuse(context, "source '%s' is larger than 2147483647 bytes, the most an entry can store",
@@ -186,13 +226,23 @@ void ReadEntryLine(ManifestContext* context, char* line, const char* folder,
     }
 
     if (entry.Target[0] != '\0') {
-        for (const ManifestEntry& earlier : *entries)
-            if (SameIgnoringCase(earlier.Target, entry.Target)) {
-                char line[32];
-                snprintf(line, sizeof line, "%u", earlier.Line);
-                Refuse(context, "the target is already listed on line %s", line);
-                break;
-            }
+        // A file where another entry needs a folder (or the reverse) would stop the setup program.
+        for (const ManifestEntry& earlier : *entries) {
+            char message[192];
+            if (SameIgnoringCase(earlier.Target, entry.Target))
+                snprintf(message, sizeof message, "the target is already listed on line %u", earlier.Line);
+            else if (IsFolderOf(earlier.Target, entry.Target))
+                snprintf(message, sizeof message,
+                         "the target needs the folder '%.*s', which line %u lists as a file",
+                         static_cast<int>(strlen(earlier.Target)), entry.Target, earlier.Line);
+            else if (IsFolderOf(entry.Target, earlier.Target))
+                snprintf(message, sizeof message, "the target names a folder that line %u needs for its file",
+                         earlier.Line);
+            else
+                continue;
+            Refuse(context, "%s", message);
+            break;
+        }
     }
     if (context->Errors == errorsBefore)
         entries->push_back(entry);
@@ -247,18 +297,22 @@ bool ReadManifest(const char* path, std::vector<ManifestEntry>* entries, FILE* e
     folder[cut] = '\0';
 
     ManifestContext context = {path, err, 0, 0};
-    char line[ManifestLineSize + 2];
-    while (fgets(line, sizeof line, file) != nullptr) {
+    char line[ManifestLineSize + 1];
+    for (;;) {
+        LineStatus status = ReadLine(file, line);
+        if (status == NoMoreLines)
+            break;
         context.Line++;
-        size_t length = strlen(line);
-        if (length > 0 && line[length - 1] != '\n' && !feof(file)) {
+        if (status == LineTooLong) {
             Refuse(&context, "the line is longer than 2048 characters");
-            int c;
-            while ((c = fgetc(file)) != EOF && c != '\n') {
-            }
             continue;
         }
-        while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r'))
+        if (status == LineHasZero) {
+            Refuse(&context, "the line contains a zero byte");
+            continue;
+        }
+        size_t length = strlen(line);
+        while (length > 0 && line[length - 1] == '\r')
             line[--length] = '\0';
         char* text = line;
         if (context.Line == 1 && !strncmp(text, "\xEF\xBB\xBF", 3))
