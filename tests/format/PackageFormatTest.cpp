@@ -1,5 +1,7 @@
 #include "format/PackageFormat.h"
 
+#include "support/PackageEntryBytes.h"
+
 #include <gtest/gtest.h>
 
 #include <string.h>
@@ -10,13 +12,7 @@ namespace {
 
 PackageEntry EntryFor(const std::string& target, const std::string& display = "text")
 {
-    PackageEntry entry;
-    memset(&entry, 0, sizeof entry);
-    memcpy(entry.TargetName, target.data(),
-           target.size() < PackageTextSize ? target.size() : PackageTextSize);
-    memcpy(entry.DisplayText, display.data(),
-           display.size() < PackageTextSize ? display.size() : PackageTextSize);
-    return entry;
+    return MakePackageEntry(target, display);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "format/PackageWalker.h"
 
 #include "format/SzddTestData.h"
+#include "support/PackageEntryBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -11,25 +12,9 @@
 
 namespace {
 
-std::string Header(const std::string& target, const std::string& display, int32_t storedSize,
-                   uint16_t mode = 0)
-{
-    PackageEntry entry;
-    memset(&entry, 0, sizeof entry);
-    memcpy(entry.TargetName, target.data(),
-           target.size() < PackageTextSize ? target.size() : PackageTextSize);
-    memcpy(entry.DisplayText, display.data(),
-           display.size() < PackageTextSize ? display.size() : PackageTextSize);
-    entry.StoredSize = storedSize;
-    entry.OverwriteMode = mode;
-    unsigned char bytes[PackageEntrySize];
-    EncodePackageEntry(entry, bytes);
-    return std::string(reinterpret_cast<const char*>(bytes), sizeof bytes);
-}
-
 std::string Entry(const std::string& target, const std::string& stored)
 {
-    return Header(target, "Installing " + target, static_cast<int32_t>(stored.size())) + stored;
+    return EntryHeader(target, "Installing " + target, static_cast<int32_t>(stored.size())) + stored;
 }
 
 struct Seen {
@@ -70,7 +55,7 @@ TEST(PackageWalker, YieldsEachEntryWithItsIndexOffsetAndContent)
     std::string text = MakeTestData(TextLike, 30000, 1);
     std::string binary = MakeTestData(BinaryLike, 5000, 1);
     std::string package = Entry("Readme.txt", CompressToString(text)) + Entry("Data\\sample.tpz", binary) +
-                          Header("empty.dat", "", 0) + Header("negative.dat", "", -7) +
+                          EntryHeader("empty.dat", "", 0) + EntryHeader("negative.dat", "", -7) +
                           Entry("@\\zvhelper.dll", CompressToString(binary));
     PackageWalker walker;
     std::vector<Seen> seen = Walk(package, &walker);
@@ -138,7 +123,7 @@ TEST(PackageWalker, StopsAtTheFirstProblemWithItsEntry)
     std::string badMode = compressed;
     badMode[8] = 'B';
     std::string truncated = compressed.substr(0, compressed.size() - 3);
-    std::string unterminated = Header("ok.txt", std::string(64, 'd'), 0);
+    std::string unterminated = EntryHeader("ok.txt", std::string(64, 'd'), 0);
     std::string huge = compressed;
     huge.replace(10, 4, "\0\0\0\x80", 4); // 2147483648 announced
     struct Case {
@@ -146,11 +131,11 @@ TEST(PackageWalker, StopsAtTheFirstProblemWithItsEntry)
         PackageProblem Problem;
         std::string Detail;
     } cases[] = {
-        {Header("..\\evil.exe", "", 0), PackageBadEntry, "target name would leave its folder"},
-        {Header("C:\\evil.exe", "", 0), PackageBadEntry, "target name would leave its folder"},
-        {Header("Data\\what?.txt", "", 0), PackageBadEntry,
+        {EntryHeader("..\\evil.exe", "", 0), PackageBadEntry, "target name would leave its folder"},
+        {EntryHeader("C:\\evil.exe", "", 0), PackageBadEntry, "target name would leave its folder"},
+        {EntryHeader("Data\\what?.txt", "", 0), PackageBadEntry,
          "target name holds a character Windows does not allow in file names"},
-        {Header(std::string(64, 't'), "", 0), PackageBadEntry, "target name without its terminator"},
+        {EntryHeader(std::string(64, 't'), "", 0), PackageBadEntry, "target name without its terminator"},
         {unterminated, PackageBadEntry, "display text without its terminator"},
         {Entry("b.txt", badMode), PackageCorruptData, "corrupt SZDD data: unknown compression mode 0x42"},
         {Entry("b.txt", truncated), PackageCorruptData, "corrupt SZDD data: compressed data ends after "},

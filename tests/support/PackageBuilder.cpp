@@ -17,21 +17,6 @@ std::string SzddLiterals(const std::string& content, char missingLastChar)
     return stream;
 }
 
-std::string EntryHeader(const std::string& targetField, const std::string& displayField, int32_t storedSize,
-                        uint16_t overwriteMode)
-{
-    PackageEntry entry = {};
-    memcpy(entry.TargetName, targetField.data(),
-           targetField.size() < PackageTextSize ? targetField.size() : PackageTextSize);
-    memcpy(entry.DisplayText, displayField.data(),
-           displayField.size() < PackageTextSize ? displayField.size() : PackageTextSize);
-    entry.StoredSize = storedSize;
-    entry.OverwriteMode = overwriteMode;
-    unsigned char bytes[PackageEntrySize];
-    EncodePackageEntry(entry, bytes);
-    return std::string(reinterpret_cast<const char*>(bytes), sizeof bytes);
-}
-
 std::string PackageEntryBytes(const std::string& target, const std::string& display,
                               const std::string& stored, uint16_t overwriteMode)
 {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "format/PackageFormat.h"
+#include "support/PackageEntryBytes.h"
 
 #include <stdint.h>
 
@@ -12,11 +13,6 @@
 // missingLastChar, the length as 32-bit little-endian), then groups of one flag byte 0xFF and up
 // to 8 literal bytes; a short last group keeps its flag byte.
 std::string SzddLiterals(const std::string& content, char missingLastChar = '_');
-
-// A 136-byte header. Each text field takes the given bytes and zero-fills the rest of its 64
-// bytes, so a 64-byte text stands without its terminator.
-std::string EntryHeader(const std::string& targetField, const std::string& displayField, int32_t storedSize,
-                        uint16_t overwriteMode);
 
 // A header announcing stored.size() bytes, followed by stored.
 std::string PackageEntryBytes(const std::string& target, const std::string& display,
