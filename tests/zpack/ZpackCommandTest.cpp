@@ -58,6 +58,16 @@ DemoFiles WriteDemoSources(const ScopedTempDir& dir)
     return files;
 }
 
+// Writes the demo sources and packs them into Setup.z in dir; its path, or empty when build failed.
+std::string BuildDemoPackage(const ScopedTempDir& dir)
+{
+    WriteDemoSources(dir);
+    std::string package = dir.Join("Setup.z");
+    if (RunZpackCommand(dir, {"build", dir.Join("src" + Sep + "Setup.manifest"), "-o", package}).Status != 0)
+        return std::string();
+    return package;
+}
+
 struct EntrySpan {
     uint64_t Offset;
     uint32_t Stored;
@@ -165,10 +175,8 @@ TEST(Zpack, AFailedBuildLeavesNoPackageAndKeepsTheOldOne)
 TEST(Zpack, VerifyNamesTheFirstProblemWithItsEntryAndOffset)
 {
     ScopedTempDir dir;
-    WriteDemoSources(dir);
-    std::string package = dir.Join("Setup.z");
-    ASSERT_EQ(RunZpackCommand(dir, {"build", dir.Join("src" + Sep + "Setup.manifest"), "-o", package}).Status,
-              0);
+    std::string package = BuildDemoPackage(dir);
+    ASSERT_FALSE(package.empty());
     const std::string good = ReadTestFile(package);
     std::vector<EntrySpan> spans = EntrySpans(good);
     ASSERT_EQ(spans.size(), 5u);
@@ -233,10 +241,8 @@ TEST(Zpack, VerifyNamesTheFirstProblemWithItsEntryAndOffset)
 TEST(Zpack, ExtractRefusesEscapingNamesAndLeavesNothingOnFailure)
 {
     ScopedTempDir dir;
-    WriteDemoSources(dir);
-    std::string package = dir.Join("Setup.z");
-    ASSERT_EQ(RunZpackCommand(dir, {"build", dir.Join("src" + Sep + "Setup.manifest"), "-o", package}).Status,
-              0);
+    std::string package = BuildDemoPackage(dir);
+    ASSERT_FALSE(package.empty());
     const std::string good = ReadTestFile(package);
     std::vector<EntrySpan> spans = EntrySpans(good);
 
