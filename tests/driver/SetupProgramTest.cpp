@@ -1,5 +1,6 @@
-// Checks of the built Setup.exe as a user's machine sees it: a self-contained 32-bit GUI
-// program that asks for administrator rights and carries its version.
+// Checks of the shipped Setup.exe as a user's machine sees it: a self-contained 32-bit GUI
+// program that asks for administrator rights and carries its version. They read the 32-bit image
+// as a file, so a 64-bit test build checks it just the same.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -15,7 +16,7 @@
 
 namespace {
 
-std::string SetupProgramPath() { return BuildTreePath(SETUP_EXE_UNIX_PATH); }
+std::string SetupProgramPath() { return BuildTreePath(SHIPPED_SETUP_EXE_UNIX_PATH); }
 
 std::vector<unsigned char> ReadWhole(const std::string& path)
 {
