@@ -14,6 +14,7 @@ struct WindowSearch {
     const char* ClassName;
     const char* Caption;
     DWORD ProcessId;
+    HWND Owner;
     HWND Found;
 };
 
@@ -21,6 +22,8 @@ BOOL CALLBACK MatchTopLevel(HWND window, LPARAM data)
 {
     WindowSearch* search = reinterpret_cast<WindowSearch*>(data);
     if (!IsWindowVisible(window))
+        return TRUE;
+    if (search->Owner != nullptr && GetWindow(window, GW_OWNER) != search->Owner)
         return TRUE;
     if (search->ProcessId != 0) {
         DWORD owner = 0;
@@ -125,11 +128,12 @@ HWND WaitForWindow(const char* className, const char* caption, DWORD timeoutMs)
     return WaitForProcessWindow(0, className, caption, timeoutMs);
 }
 
-HWND WaitForProcessWindow(DWORD processId, const char* className, const char* caption, DWORD timeoutMs)
+namespace {
+
+HWND WaitForMatch(WindowSearch search, DWORD timeoutMs)
 {
     DWORD start = GetTickCount();
     for (;;) {
-        WindowSearch search = {className, caption, processId, nullptr};
         EnumWindows(MatchTopLevel, reinterpret_cast<LPARAM>(&search));
         if (search.Found != nullptr)
             return search.Found;
@@ -137,6 +141,18 @@ HWND WaitForProcessWindow(DWORD processId, const char* className, const char* ca
             return nullptr;
         Sleep(PollMs);
     }
+}
+
+} // namespace
+
+HWND WaitForProcessWindow(DWORD processId, const char* className, const char* caption, DWORD timeoutMs)
+{
+    return WaitForMatch({className, caption, processId, nullptr, nullptr}, timeoutMs);
+}
+
+HWND WaitForOwnedWindow(HWND owner, const char* className, DWORD timeoutMs)
+{
+    return WaitForMatch({className, nullptr, 0, owner, nullptr}, timeoutMs);
 }
 
 bool WaitForWindowGone(HWND window, DWORD timeoutMs)

@@ -19,6 +19,10 @@ HWND WaitForWindow(const char* className, const char* caption, DWORD timeoutMs =
 HWND WaitForProcessWindow(DWORD processId, const char* className, const char* caption,
                           DWORD timeoutMs = 10000);
 
+// Waits up to timeoutMs for a visible top-level window of this class (null: any) owned by owner,
+// such as a dialog that a page of owner opened. Returns it or null.
+HWND WaitForOwnedWindow(HWND owner, const char* className, DWORD timeoutMs = 10000);
+
 // Waits up to timeoutMs until window no longer exists.
 bool WaitForWindowGone(HWND window, DWORD timeoutMs = 10000);
 

@@ -1,0 +1,34 @@
+// The full-screen backdrop behind every window of a setup run: a blue gradient, the product's
+// title with a shadow, the version line and the maker's notice. It owns the wizard, the progress
+// dialog and the message boxes, takes no input and is drawn whenever its background is erased.
+#pragma once
+
+#include <windows.h>
+
+// Window text of the backdrop in both modes, and the title it paints when installing.
+extern const char SetupTitle[];
+// The title it paints when uninstalling.
+extern const char UninstallTitle[];
+// "PZSetupClass".
+extern const char BackdropClassName[];
+// The maker's notice in the bottom line: 31 characters of the ANSI code page.
+extern const char MakerNotice[];
+
+// Paints the backdrop on WM_ERASEBKGND into the device context in wParam and returns 1; passes
+// every other message to DefWindowProcA.
+LRESULT CALLBACK BackdropWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Registers BackdropClassName for ModuleInstance, with the setup icon and the black stock brush.
+// The result is not examined: without the class, CreateBackdropWindow returns null.
+void RegisterBackdropClass();
+
+// Creates the visible, borderless backdrop over the whole primary screen (size read now, not
+// followed later), with the window text SetupTitle. Null when the class is missing.
+HWND CreateBackdropWindow();
+
+// Draws the whole picture into dc over client (logical units; the texts are placed from the
+// origin and from client.bottom): 255 bands from blue 255 down to 1, the title of the current
+// mode at (35, 35) in white over a black shadow at (39, 39), and near the bottom the version line
+// and the maker's notice in white. Leaves the background mode transparent and the text colour
+// white; the dc's font is restored.
+void PaintBackdrop(HDC dc, const RECT& client);
