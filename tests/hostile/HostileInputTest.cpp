@@ -152,6 +152,14 @@ TEST(HostileInput, PackagesAreInstalledOrRefusedWithTheirCodeAndNeverLeaveTheirF
 
 TEST(HostileInput, InstallLogsRemoveOnlyWhatLiesInTheInstallation)
 {
+    // Each removal asks for its uninstaller's deletion at the next start: put the requests back.
+    char windowsFolder[MAX_PATH];
+    GetWindowsDirectoryA(windowsFolder, sizeof windowsFolder);
+    const std::string wininit = std::string(windowsFolder) + "\\Wininit.ini";
+    const bool hadWininit = FileExists(wininit);
+    const std::string savedWininit = hadWininit ? ReadTestFile(wininit) : "";
+    const char sessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
+    const RegistryValue savedPending = QueryValue(HKEY_LOCAL_MACHINE, sessionManager, "PendingFileRenameOperations");
     for (const CorpusCase& c : Cases("log")) {
         SCOPED_TRACE(c.File + ": " + c.Why);
         ScopedTempDir dir;
@@ -166,7 +174,7 @@ TEST(HostileInput, InstallLogsRemoveOnlyWhatLiesInTheInstallation)
         text = Replaced(Replaced(Replaced(Replaced(text, "{IU}", Upper(install)), "{I}", install), "{O}", outside), "{P}", dir.Path());
         WriteTestFile(install + "\\Setup.log", text);
 
-        int result = RemoveLoggedFilesWith(nullptr, install.c_str(), dir.Join("windows").c_str());
+        int result = RemoveLoggedFiles(nullptr, install.c_str());
 
         std::istringstream expected(Replaced(Replaced(c.Expected, "{I}", install), "{O}", outside));
         std::string word;
@@ -184,6 +192,15 @@ TEST(HostileInput, InstallLogsRemoveOnlyWhatLiesInTheInstallation)
         EXPECT_TRUE(FileExists(outside + "\\victim.txt"));
         EXPECT_TRUE(FileExists(dir.Join("install2\\x.txt")));
     }
+    if (hadWininit)
+        WriteTestFile(wininit, savedWininit);
+    else
+        DeleteFileA(wininit.c_str());
+    if (savedPending.Found)
+        SetRawValue(HKEY_LOCAL_MACHINE, sessionManager, "PendingFileRenameOperations", savedPending.Type,
+                    savedPending.Data.data(), static_cast<DWORD>(savedPending.Data.size()));
+    else
+        RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, sessionManager, "PendingFileRenameOperations");
 }
 
 TEST(HostileInput, WininitFilesKeepTheirLinesAndGainTheRequest)
