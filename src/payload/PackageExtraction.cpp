@@ -7,6 +7,8 @@
 #include "payload/InstallLog.h"
 #include "ui/ProgressDisplay.h"
 
+#include <string.h>
+
 #include <lzexpand.h>
 #include <winver.h>
 
@@ -96,10 +98,30 @@ ExpansionResult ExpandStoredBytes(char* storedPath, char* expandedPath)
     return copied >= 0 && copied == announced ? Expanded : NotExpandable;
 }
 
+// Puts the expanded file at targetPath so that a file already there stays whole until the new one
+// is complete: the copy goes to a temporary name in the target's folder, then one replacing rename
+// takes the target's place. On any failure the temporary is removed, the target is as it was, and
+// ErrWriteError names the target.
 void CopyIntoPlace(const char* expandedPath, const char* targetPath)
 {
-    if (!CopyFileA(expandedPath, targetPath, FALSE))
+    char folder[MAX_PATH];
+    char baseName[MAX_PATH];
+    char extension[MAX_PATH];
+    SplitPath(targetPath, folder, baseName, extension);
+    char partPath[MAX_PATH];
+    // GetTempFileNameA wants room for a 13-character name after the folder.
+    if (strlen(folder) + 14 > MAX_PATH || GetTempFileNameA(folder, "~vr", 0, partPath) == 0)
         throw ZorvaneException(ErrWriteError, targetPath);
+    if (!CopyFileA(expandedPath, partPath, FALSE)) {
+        ZorvaneException error(ErrWriteError, targetPath);
+        DeleteFileA(partPath);
+        throw error;
+    }
+    if (!MoveFileExA(partPath, targetPath, MOVEFILE_REPLACE_EXISTING)) {
+        ZorvaneException error(ErrWriteError, targetPath);
+        DeleteFileA(partPath);
+        throw error;
+    }
 }
 
 bool IsNewerVersion(const char* newPath, const char* oldPath)
@@ -122,11 +144,9 @@ void InstallExpandedFile(const char* expandedPath, const char* targetPath, uint1
         if (mode == ReplaceIfNewer) {
             if (!IsNewerVersion(expandedPath, targetPath))
                 return;
-            DeleteFileA(targetPath);
             CopyIntoPlace(expandedPath, targetPath);
             return;
         }
-        DeleteFileA(targetPath);
     }
     WriteLogRecord(log, FileRecord, targetPath);
     CopyIntoPlace(expandedPath, targetPath);
