@@ -1,0 +1,79 @@
+#include "driver/UninstallSequence.h"
+
+#include "core/PathUtilities.h"
+#include "driver/RunningInstanceGuard.h"
+#include "payload/LogRemoval.h"
+#include "system/ProductRegistration.h"
+#include "system/Registry.h"
+
+#include <stdio.h>
+
+namespace {
+
+const char UninstallCaption[] = "Uninstall";
+const char UnregisterCaption[] = "Setup";
+const char NotInstalledText[] =
+    "Unable to locate TALVIQ Project Zorvane 2 Demo installation.\rTALVIQ Project Zorvane 2 Demo was not "
+    "installed on your system or the installation is damaged.\rUninstall will not continue...";
+const char ConfirmText[] =
+    "This will uninstall TALVIQ Project Zorvane 2 Demo from your system.\rDo you want to "
+    "continue with Uninstall?";
+const char UnregisterFailedText[] = "Failed to unregister TALVIQ Project Zorvane";
+const char RemovedText[] =
+    "Uninstall removed program files.\rYou should reboot your computer to complete uninstall.";
+const char ErrorsText[] = "There were errors during uninstall.";
+
+const char ProductProgram[] = "tpz2.exe";
+const char UnregisterSwitch[] = " /UnRegServer";
+const DWORD UnregisterTimeoutMs = 10000;
+
+// Room for every program path that fits MAX_PATH, quoted, with the switch and the terminator.
+const size_t CommandLineSize = MAX_PATH + 2 + sizeof UnregisterSwitch;
+
+// Runs the product's own unregistration and waits for it, at most UnregisterTimeoutMs; whether
+// it finished is not examined. Reports only a program that cannot be started.
+void UnregisterProduct(HWND backdrop, const char* installationFolder)
+{
+    char program[MAX_PATH];
+    lstrcpynA(program, installationFolder, sizeof program);
+    char commandLine[CommandLineSize];
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (AppendPathComponent(program, ProductProgram) &&
+        snprintf(commandLine, sizeof commandLine, "\"%s\"%s", program, UnregisterSwitch) > 0 &&
+        CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &process)) {
+        WaitForSingleObject(process.hProcess, UnregisterTimeoutMs);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        return;
+    }
+    MessageBoxA(backdrop, UnregisterFailedText, UnregisterCaption, MB_OK | MB_ICONERROR);
+}
+
+} // namespace
+
+void RunUninstall(HWND backdrop)
+{
+    char installationFolder[MAX_PATH];
+    ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, InstallLocationValue, "", installationFolder,
+                       sizeof installationFolder);
+    if (installationFolder[0] == '\0') {
+        MessageBoxA(backdrop, NotInstalledText, UninstallCaption, MB_OK | MB_ICONERROR);
+        return;
+    }
+    if (!WaitForProductExit(backdrop, GuardMode::Uninstall))
+        return;
+    if (MessageBoxA(backdrop, ConfirmText, UninstallCaption, MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return;
+
+    UnregisterProduct(backdrop, installationFolder);
+
+    const char* finalText = ErrorsText;
+    if (RemoveLoggedFiles(backdrop, installationFolder) != 0) {
+        RemoveProductRegistration();
+        finalText = RemovedText;
+    }
+    MessageBoxA(backdrop, finalText, UninstallCaption, MB_OK | MB_ICONWARNING);
+}

@@ -1,0 +1,109 @@
+#include "payload/LogRemoval.h"
+
+#include "system/Shortcuts.h"
+#include "support/BootRequests.h"
+#include "support/ScopedTempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+
+namespace {
+
+// The log over lines joined by CR LF, the last one without a line end.
+void WriteLog(const std::string& folder, const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& line : lines)
+        text += (text.empty() ? "" : "\r\n") + line;
+    WriteTestFile(folder + "\\Setup.log", text);
+}
+
+// The path of the request below the first "[rename]" line of Wininit.ini.
+std::string RequestedPath()
+{
+    std::string text = WininitText();
+    size_t start = text.find("[rename]\r\nNUL=");
+    return start == std::string::npos ? ""
+                                      : text.substr(start + 14, text.find("\r\n", start + 14) - start - 14);
+}
+
+TEST(RemoveLoggedFiles, DeletesFilesBeforeFolderChainsAndAsksForTheUninstallersDeletionByItsShortPath)
+{
+    SavedBootRequests saved;
+    ScopedTempDir dir;
+    const std::string inst = dir.Join("Project Zorvane PE");
+    for (const char* folder : {"", "\\Data", "\\Shared", "\\Shared\\Sub", "\\Empty", "\\Empty\\Deeper"})
+        CreateDirectoryA((inst + folder).c_str(), nullptr);
+    for (const char* file : {"\\Setup.exe", "\\tpz2.exe", "\\keep.txt", "\\Readme.txt", "\\Data\\sample.tpz",
+                             "\\Shared\\other.txt", "\\Shared\\Sub\\x.txt"})
+        WriteTestFile(inst + file, "x");
+    WriteLog(inst,
+             {"#" + inst, "#" + inst + "\\Data\\", "+" + inst + "\\Data\\sample.tpz",
+              "#" + inst + "\\Shared\\Sub\\", "", "*" + inst + "\\keep.txt", "#" + inst + "\\Empty\\Deeper",
+              "+" + inst + "\\Shared\\Sub\\x.txt", "+" + inst + "\\tpz2.exe", "+" + inst + "\\Readme.txt"});
+
+    EXPECT_EQ(RemoveLoggedFiles(nullptr, inst.c_str()), 1);
+
+    for (const char* gone :
+         {"\\tpz2.exe", "\\Readme.txt", "\\Data", "\\Shared\\Sub", "\\Empty", "\\Setup.log"})
+        EXPECT_EQ(GetFileAttributesA((inst + gone).c_str()), INVALID_FILE_ATTRIBUTES) << gone;
+    for (const char* kept : {"\\Setup.exe", "\\keep.txt", "\\Shared\\other.txt"})
+        EXPECT_TRUE(FileExists(inst + kept)) << kept;
+    std::string requested = RequestedPath();
+    char longForm[MAX_PATH] = "";
+    GetLongPathNameA(requested.c_str(), longForm, sizeof longForm);
+    EXPECT_EQ(lstrcmpiA(longForm, (inst + "\\Setup.exe").c_str()), 0) << requested;
+    EXPECT_EQ(requested.find(' '), std::string::npos) << requested;
+    EXPECT_TRUE(IsPendingDeletion(requested)) << requested;
+}
+
+TEST(RemoveLoggedFiles, ActsOnlyOnRecordsInsideTheInstallationSystemOrStartMenuFolder)
+{
+    SavedBootRequests saved;
+    ScopedTempDir dir;
+    const std::string inst = dir.Join("Project Zorvane PE"), out = dir.Join("out");
+    char system[MAX_PATH], programs[MAX_PATH];
+    GetSystemDirectoryA(system, sizeof system);
+    GetSpecialFolderPath(nullptr, CSIDL_PROGRAMS, programs);
+    const std::string menu = std::string(programs) + "\\" + StartMenuFolder;
+    const std::string systemFile = std::string(system) + "\\ZorvaneRemovalTest.txt";
+    for (const std::string& folder : {inst, out, out + "\\empty", inst + "2", menu, menu + " Extra"})
+        CreateDirectoryA(folder.c_str(), nullptr);
+    std::string upperInst = inst;
+    CharUpperA(&upperInst[0]);
+    const std::string filler = "*" + std::string(458, 'x'); // fills the reader's line buffer
+
+    std::vector<std::string> lines = {filler + "Q+" + inst + "\\h", "#" + out + "\\empty", filler,
+                                      "#" + menu};
+    for (const std::string& named :
+         {out + "\\a", inst + "\\..\\out\\b", inst + "\\.\\c", inst + "/../out/d", inst + "2\\e",
+          std::string("f"), upperInst + "\\i", systemFile, menu + "\\j.lnk", menu + " Extra\\k.lnk"})
+        lines.push_back("+" + named);
+    WriteLog(inst, lines);
+    for (const std::string& file :
+         {out + "\\a", out + "\\b", inst + "\\c", out + "\\d", inst + "2\\e", out + "\\f", inst + "\\h",
+          inst + "\\i", systemFile, menu + "\\j.lnk", menu + " Extra\\k.lnk"})
+        WriteTestFile(file, "x");
+    char current[MAX_PATH];
+    GetCurrentDirectoryA(sizeof current, current);
+    SetCurrentDirectoryA(out.c_str()); // where the relative record "f" points
+
+    EXPECT_EQ(RemoveLoggedFiles(nullptr, inst.c_str()), 1);
+
+    SetCurrentDirectoryA(current);
+    for (const std::string& kept : {out + "\\a", out + "\\b", inst + "\\c", out + "\\d", inst + "2\\e",
+                                    out + "\\f", inst + "\\h", menu + " Extra\\k.lnk"})
+        EXPECT_TRUE(FileExists(kept)) << kept;
+    for (const std::string& gone : {inst + "\\i", systemFile, menu})
+        EXPECT_EQ(GetFileAttributesA(gone.c_str()), INVALID_FILE_ATTRIBUTES) << gone;
+    EXPECT_TRUE(FolderExists(out + "\\empty"));
+    // Without Setup.exe there is no short form: the request names the long path.
+    EXPECT_EQ(RequestedPath(), inst + "\\Setup.exe");
+    EXPECT_TRUE(IsPendingDeletion(inst + "\\Setup.exe"));
+    DeleteFileA(systemFile.c_str());
+    RemoveTree(menu);
+    RemoveTree(menu + " Extra");
+}
+
+} // namespace
