@@ -81,9 +81,9 @@ protected:
         ASSERT_TRUE(CopyFileA(BuildTreePath(DEMO_PACKAGE_UNIX_PATH).c_str(), (Medium() + "\\Setup.z").c_str(), FALSE));
     }
 
-    void Start()
+    void Start(const std::string& program = "", const char* arguments = "")
     {
-        std::string commandLine = "\"" + SetupProgram() + "\"";
+        std::string commandLine = "\"" + (program.empty() ? SetupProgram() : program) + "\"" + arguments;
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
         ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
@@ -124,6 +124,20 @@ protected:
     void ExpectEnded()
     {
         EXPECT_EQ(WaitForSingleObject(Process.hProcess, RunTimeoutMs), WAIT_OBJECT_0) << "Setup.exe did not end";
+        CloseHandle(Process.hThread);
+        CloseHandle(Process.hProcess);
+        Process = {};
+    }
+    // Runs the installed uninstaller as its shortcut does and answers its boxes in turn; returns
+    // what each showed.
+    std::vector<MessageBoxContent> Uninstall(std::vector<int> answers)
+    {
+        Start(Destination() + "\\Setup.exe", " /r");
+        std::vector<MessageBoxContent> shown;
+        for (int answer : answers)
+            shown.push_back(Answer(answer));
+        ExpectEnded();
+        return shown;
     }
     void InstallWithDefaults(int runAnswer, int startAnswer)
     {
@@ -227,9 +241,6 @@ TEST_F(InstallRun, ReinstallReplacesLogAndUninstallerAndKeepsFilesThePackageLack
 {
     UseDemoPackage();
     InstallWithDefaults(IDNO, IDNO);
-    CloseHandle(Process.hThread);
-    CloseHandle(Process.hProcess);
-    Process = {};
     std::string dest = Destination();
     WriteTestFile(dest + "\\Setup.exe", "an old uninstaller");
     WriteTestFile(dest + "\\Mine.txt", "the user's own");
@@ -307,9 +318,6 @@ TEST_F(InstallRun, EachStopShowsItsOneMessage)
                 EXPECT_FALSE(FolderExists(dest)) << "changed nothing";
         }
         ExpectEnded();
-        CloseHandle(Process.hThread);
-        CloseHandle(Process.hProcess);
-        Process = {};
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Uninstall));
         RemoveTree(Temp.Join("Program Files"));
         DeleteFileA(Temp.Join("Program Files").c_str());
@@ -346,4 +354,70 @@ TEST_F(InstallRun, RunningProductIsGuardedBeforeTheWizard)
     ExpectEnded();
     CloseHandle(mutex);
     EXPECT_FALSE(FolderExists(Destination()));
+}
+
+const char Confirmation[] = "This will uninstall TALVIQ Project Zorvane 2 Demo from your system.\rDo you want to continue "
+                            "with Uninstall?";
+const char Removed[] = "Uninstall removed program files.\rYou should reboot your computer to complete uninstall.";
+
+TEST_F(InstallRun, UninstallRemovesWhatWasLoggedAndItselfAtTheNextStart)
+{
+    UseDemoPackage();
+    InstallWithDefaults(IDNO, IDNO);
+    const std::string dest = Destination();
+    const std::string menu = StartMenuFolder();
+    WriteTestFile(dest + "\\Projects\\Mine.tpz", "the user's own project");
+
+    // No at the confirmation changes nothing.
+    std::vector<MessageBoxContent> declined = Uninstall({IDNO});
+    EXPECT_EQ(declined[0].Text, Confirmation);
+    EXPECT_EQ(declined[0].Caption, "Uninstall");
+    EXPECT_EQ(declined[0].IconStyle, static_cast<UINT>(MB_ICONQUESTION));
+    EXPECT_TRUE(FileExists(dest + "\\Setup.log"));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Uninstall));
+
+    std::vector<MessageBoxContent> shown = Uninstall({IDYES, IDOK});
+    EXPECT_EQ(shown[1].Text, Removed);
+    EXPECT_EQ(shown[1].Caption, "Uninstall");
+    EXPECT_EQ(shown[1].IconStyle, static_cast<UINT>(MB_ICONEXCLAMATION));
+    // The product unregistered its COM server; its own log was never part of the installation.
+    EXPECT_EQ(ReadTestFile(dest + "\\tpz2.log"), "/RegServer\r\n/UnRegServer\r\n");
+    for (const char* file : {"tpz2.exe", "Wendlor.exe", "Readme.txt", "Projects\\Sample.tpz", "Setup.log"})
+        EXPECT_FALSE(FileExists(dest + "\\" + file)) << file;
+    EXPECT_EQ(ReadTestFile(dest + "\\Projects\\Mine.tpz"), "the user's own project") << "not logged, so kept";
+    EXPECT_FALSE(FolderExists(menu));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Uninstall));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, AddinKey));
+    EXPECT_TRUE(FileExists(dest + "\\Setup.exe")) << "gone only at the next start";
+
+    // A second run finds no installation.
+    std::vector<MessageBoxContent> again = Uninstall({IDOK});
+    EXPECT_EQ(again[0].Text.rfind("Unable to locate TALVIQ Project Zorvane 2 Demo installation.\r", 0), 0u);
+    EXPECT_EQ(again[0].IconStyle, static_cast<UINT>(MB_ICONHAND));
+
+    // The next start of Windows, as Wine simulates it, deletes the uninstaller.
+    std::string wineboot = "wineboot.exe -r";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION restart;
+    ASSERT_TRUE(CreateProcessA(nullptr, &wineboot[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &restart));
+    EXPECT_EQ(WaitForSingleObject(restart.hProcess, 60000), WAIT_OBJECT_0);
+    CloseHandle(restart.hThread);
+    CloseHandle(restart.hProcess);
+    EXPECT_FALSE(FileExists(dest + "\\Setup.exe"));
+}
+
+TEST_F(InstallRun, UninstallWaitsForTheRunningProductWithItsOwnTexts)
+{
+    UseDemoPackage();
+    InstallWithDefaults(IDNO, IDNO);
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, "ProjectZorvaneMutex");
+    std::vector<MessageBoxContent> shown = Uninstall({IDNO, IDCANCEL});
+    CloseHandle(mutex);
+    EXPECT_EQ(shown[0].Caption, "Uninstall");
+    EXPECT_EQ(shown[0].Text.rfind("TALVIQ Project Zorvane is currently running. You can't uninstall it", 0), 0u);
+    EXPECT_EQ(shown[1].Text, "Exit TALVIQ Project Zorvane then press OK to continue");
+    EXPECT_EQ(shown[1].Caption, "Uninstall");
+    EXPECT_TRUE(FileExists(Destination() + "\\Setup.log")) << "nothing changed";
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Uninstall));
 }
