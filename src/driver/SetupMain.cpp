@@ -1,4 +1,5 @@
 // Process entry of Setup.exe: prepares the process, puts up the backdrop and runs one sequence.
+#include "core/SystemLibraries.h"
 #include "driver/CommandLine.h"
 #include "driver/InstallSequence.h"
 #include "driver/SetupState.h"
@@ -7,13 +8,14 @@
 #include "ui/BackdropWindow.h"
 
 #include <windows.h>
-#include <commctrl.h>
 #include <objbase.h>
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
+    // Before anything can load a DLL by name: never from the program's own (download) folder.
+    RestrictDllSearchToSystemFolder();
     ModuleInstance = instance;
-    InitCommonControls();
+    SystemInitCommonControls();
     CoInitialize(nullptr);
     ParseCommandLine();
 

@@ -1,6 +1,7 @@
 #include "payload/PackageExtraction.h"
 
 #include "core/PathUtilities.h"
+#include "core/SystemLibraries.h"
 #include "core/ZorvaneException.h"
 #include "driver/SetupState.h"
 #include "format/PackageFormat.h"
@@ -9,8 +10,6 @@
 
 #include <string.h>
 
-#include <lzexpand.h>
-#include <winver.h>
 
 namespace {
 
@@ -79,20 +78,20 @@ enum ExpansionResult {
 ExpansionResult ExpandStoredBytes(char* storedPath, char* expandedPath)
 {
     OFSTRUCT openFile = {};
-    INT source = LZOpenFileA(storedPath, &openFile, OF_READ);
+    INT source = SystemLZOpenFile(storedPath, &openFile, OF_READ);
     if (source < 0)
         return source == LZERROR_BADINHANDLE ? StoredNotOpened : NotExpandable;
-    INT target = LZOpenFileA(expandedPath, &openFile, OF_CREATE | OF_READWRITE);
+    INT target = SystemLZOpenFile(expandedPath, &openFile, OF_CREATE | OF_READWRITE);
     if (target < 0) {
-        LZClose(source);
+        SystemLZClose(source);
         return ExpandedNotOpened;
     }
-    LONG announced = LZSeek(source, 0, 2);
+    LONG announced = SystemLZSeek(source, 0, 2);
     LONG copied = LZERROR_BADVALUE;
-    if (announced >= 0 && LZSeek(source, 0, 0) == 0)
-        copied = LZCopy(source, target);
-    LZClose(source);
-    LZClose(target);
+    if (announced >= 0 && SystemLZSeek(source, 0, 0) == 0)
+        copied = SystemLZCopy(source, target);
+    SystemLZClose(source);
+    SystemLZClose(target);
     if (copied == LZERROR_WRITE || copied == LZERROR_BADOUTHANDLE)
         return ExpandedNotWritten;
     return copied >= 0 && copied == announced ? Expanded : NotExpandable;
@@ -242,7 +241,7 @@ bool ReadFileVersion(const char* path, DWORD* high, DWORD* low)
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
         return false;
     DWORD unused = 0;
-    DWORD size = GetFileVersionInfoSizeA(path, &unused);
+    DWORD size = SystemGetFileVersionInfoSize(path, &unused);
     if (size < sizeof(VS_FIXEDFILEINFO))
         return false;
     void* block = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size);
@@ -250,8 +249,8 @@ bool ReadFileVersion(const char* path, DWORD* high, DWORD* low)
         return false;
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
-    bool found = GetFileVersionInfoA(path, 0, size, block) &&
-                 VerQueryValueA(block, "\\", reinterpret_cast<void**>(&fixed), &length) && fixed != nullptr &&
+    bool found = SystemGetFileVersionInfo(path, 0, size, block) &&
+                 SystemVerQueryValue(block, "\\", reinterpret_cast<void**>(&fixed), &length) && fixed != nullptr &&
                  length >= sizeof *fixed;
     if (found) {
         *high = fixed->dwFileVersionMS;
