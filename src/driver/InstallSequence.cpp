@@ -17,6 +17,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <initializer_list>
 #include <memory>
 #include <new>
 
