@@ -18,15 +18,24 @@
 namespace {
 
 const char CurrentVersion[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
-const char Uninstall[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TALVIQ Project Zorvane PE 2.0";
+const char UninstallEntry[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TALVIQ Project Zorvane PE 2.0";
 const char OldUninstall[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TALVIQ Project Zorvane 1.0";
 const char AddinKey[] = "Software\\Microsoft\\Shared Tools\\Addin Designer\\TALVIQ Project Zorvane";
-const char Run[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char RunValues[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char Suffix[] = "\\TALVIQ\\Project Zorvane PE";
 const char ProgressCaption[] = "Installing TALVIQ Project Zorvane...";
 const char RunQuestion[] = "Setup complete.\rDo you wish TALVIQ Project Zorvane to run each time Windows starts?";
 const char StartQuestion[] = "Do you want to start TALVIQ Project Zorvane 2 Demo right now?";
 const DWORD RunTimeoutMs = 30000;
+
+void DeleteValue(HKEY root, const char* keyPath, const char* name)
+{
+    HKEY key;
+    if (RegOpenKeyExA(root, keyPath, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        RegDeleteValueA(key, name);
+        RegCloseKey(key);
+    }
+}
 
 std::string StartMenuFolder()
 {
@@ -60,10 +69,10 @@ protected:
         }
         SetRawValue(HKEY_LOCAL_MACHINE, CurrentVersion, "ProgramFilesDir", SavedProgramFiles.Type,
                     SavedProgramFiles.Data.data(), static_cast<DWORD>(SavedProgramFiles.Data.size()));
-        EXPECT_TRUE(RemoveKeyTree(HKEY_LOCAL_MACHINE, Uninstall));
+        EXPECT_TRUE(RemoveKeyTree(HKEY_LOCAL_MACHINE, UninstallEntry));
         EXPECT_TRUE(RemoveKeyTree(HKEY_LOCAL_MACHINE, OldUninstall));
         EXPECT_TRUE(RemoveKeyTree(HKEY_LOCAL_MACHINE, AddinKey));
-        RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, Run, "TPZ20");
+        DeleteValue(HKEY_LOCAL_MACHINE, RunValues, "TPZ20");
         EXPECT_TRUE(RemoveTree(StartMenuFolder()));
     }
 
@@ -200,11 +209,11 @@ TEST_F(InstallRun, DefaultInstallPutsEveryPieceInPlaceAndAnsweringNoChangesNothi
     for (const char* link : {"TALVIQ Project Zorvane 2 PE Demo.lnk", "Wendlor.lnk", "Uninstall.lnk"})
         EXPECT_TRUE(FileExists(menu + "\\" + link)) << link;
 
-    EXPECT_EQ(QueryValue(HKEY_LOCAL_MACHINE, Uninstall, "InstallLocation").Data, StoredText(dest));
-    EXPECT_EQ(QueryValue(HKEY_LOCAL_MACHINE, Uninstall, "UninstallString").Data,
+    EXPECT_EQ(QueryValue(HKEY_LOCAL_MACHINE, UninstallEntry, "InstallLocation").Data, StoredText(dest));
+    EXPECT_EQ(QueryValue(HKEY_LOCAL_MACHINE, UninstallEntry, "UninstallString").Data,
               StoredText("\"" + dest + "\\Setup.exe\" /r"));
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, AddinKey));
-    EXPECT_FALSE(QueryValue(HKEY_LOCAL_MACHINE, Run, "TPZ20").Found);
+    EXPECT_FALSE(QueryValue(HKEY_LOCAL_MACHINE, RunValues, "TPZ20").Found);
     // The product registered its COM server and, with no previous version, converted nothing.
     EXPECT_EQ(ReadTestFile(dest + "\\tpz2.log"), "/RegServer\r\n");
 }
@@ -214,7 +223,7 @@ TEST_F(InstallRun, YesToBothQuestionsRunsTheProductAtEveryStartAndNow)
     UseDemoPackage();
     InstallWithDefaults(IDYES, IDYES);
     std::string command = "\"" + Destination() + "\\tpz2.exe\"";
-    EXPECT_EQ(QueryValue(HKEY_LOCAL_MACHINE, Run, "TPZ20").Data, StoredText(command));
+    EXPECT_EQ(QueryValue(HKEY_LOCAL_MACHINE, RunValues, "TPZ20").Data, StoredText(command));
     HWND product = WaitForWindow("ProjectZorvane_Class", nullptr, RunTimeoutMs);
     ASSERT_NE(product, nullptr) << "the product was not started";
     DWORD productProcess = 0;
@@ -306,19 +315,22 @@ TEST_F(InstallRun, EachStopShowsItsOneMessage)
             EXPECT_EQ(box.Text.rfind(c.TextStart, 0), 0u) << box.Text;
             EXPECT_EQ(box.Caption, "Setup");
             EXPECT_EQ(box.IconStyle, c.Icon);
-            if (name == "no package")
+            if (name == "no package") {
                 EXPECT_EQ(box.Text.rfind(std::string("File not found: ") + Medium() + "\\Setup.z\r\x95 ", 0), 0u);
-            if (name == "folder in the way")
+            }
+            if (name == "folder in the way") {
                 EXPECT_EQ(box.Text, "Failed to create folder " + dest);
+            }
             if (name == "empty package") {
                 EXPECT_EQ(box.Text, "Unexpected end of file while reading '" + Medium() + "\\Setup.z'");
                 EXPECT_EQ(ReadTestFile(dest + "\\Setup.log"), "#" + dest + "\r\n");
             }
-            if (name.rfind("cancel", 0) == 0 || name == "no package" || name == "folder in the way")
+            if (name.rfind("cancel", 0) == 0 || name == "no package" || name == "folder in the way") {
                 EXPECT_FALSE(FolderExists(dest)) << "changed nothing";
+            }
         }
         ExpectEnded();
-        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Uninstall));
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, UninstallEntry));
         RemoveTree(Temp.Join("Program Files"));
         DeleteFileA(Temp.Join("Program Files").c_str());
     }
@@ -374,7 +386,7 @@ TEST_F(InstallRun, UninstallRemovesWhatWasLoggedAndItselfAtTheNextStart)
     EXPECT_EQ(declined[0].Caption, "Uninstall");
     EXPECT_EQ(declined[0].IconStyle, static_cast<UINT>(MB_ICONQUESTION));
     EXPECT_TRUE(FileExists(dest + "\\Setup.log"));
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Uninstall));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, UninstallEntry));
 
     std::vector<MessageBoxContent> shown = Uninstall({IDYES, IDOK});
     EXPECT_EQ(shown[1].Text, Removed);
@@ -386,7 +398,7 @@ TEST_F(InstallRun, UninstallRemovesWhatWasLoggedAndItselfAtTheNextStart)
         EXPECT_FALSE(FileExists(dest + "\\" + file)) << file;
     EXPECT_EQ(ReadTestFile(dest + "\\Projects\\Mine.tpz"), "the user's own project") << "not logged, so kept";
     EXPECT_FALSE(FolderExists(menu));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Uninstall));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, UninstallEntry));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, AddinKey));
     EXPECT_TRUE(FileExists(dest + "\\Setup.exe")) << "gone only at the next start";
 
@@ -419,5 +431,5 @@ TEST_F(InstallRun, UninstallWaitsForTheRunningProductWithItsOwnTexts)
     EXPECT_EQ(shown[1].Text, "Exit TALVIQ Project Zorvane then press OK to continue");
     EXPECT_EQ(shown[1].Caption, "Uninstall");
     EXPECT_TRUE(FileExists(Destination() + "\\Setup.log")) << "nothing changed";
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Uninstall));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, UninstallEntry));
 }

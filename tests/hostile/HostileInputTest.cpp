@@ -116,6 +116,15 @@ std::vector<std::string> Temporaries()
     return names;
 }
 
+void RemoveValue(HKEY root, const char* keyPath, const char* name)
+{
+    HKEY key;
+    if (RegOpenKeyExA(root, keyPath, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        RegDeleteValueA(key, name);
+        RegCloseKey(key);
+    }
+}
+
 } // namespace
 
 TEST(HostileInput, PackagesAreInstalledOrRefusedWithTheirCodeAndNeverLeaveTheirFolder)
@@ -200,7 +209,7 @@ TEST(HostileInput, InstallLogsRemoveOnlyWhatLiesInTheInstallation)
         SetRawValue(HKEY_LOCAL_MACHINE, sessionManager, "PendingFileRenameOperations", savedPending.Type,
                     savedPending.Data.data(), static_cast<DWORD>(savedPending.Data.size()));
     else
-        RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, sessionManager, "PendingFileRenameOperations");
+        RemoveValue(HKEY_LOCAL_MACHINE, sessionManager, "PendingFileRenameOperations");
 }
 
 TEST(HostileInput, WininitFilesKeepTheirLinesAndGainTheRequest)
@@ -230,8 +239,9 @@ TEST(HostileInput, WininitFilesKeepTheirLinesAndGainTheRequest)
         std::istringstream expected(c.Expected);
         std::string count, insertedCount, how;
         expected >> count >> insertedCount >> how;
-        if (count != "-")
+        if (count != "-") {
             EXPECT_EQ(std::to_string(lines.size()), count);
+        }
         EXPECT_EQ(std::to_string(inserted), insertedCount);
         bool appended = lines.size() >= 3 && lines[lines.size() - 3].empty() && lines[lines.size() - 2] == "[rename]";
         EXPECT_EQ(appended ? "appended" : "inserted", how);
