@@ -10,6 +10,7 @@
 #include "payload/LogRemoval.h"
 #include "payload/PackageExtraction.h"
 #include "support/RegistryProbe.h"
+#include "system/Registry.h"
 #include "support/ScopedTempDir.h"
 
 #include <gtest/gtest.h>
