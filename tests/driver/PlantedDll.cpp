@@ -19,3 +19,7 @@ BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID)
     // Refuse to stay: the program must not run on with a stranger's code.
     return FALSE;
 }
+
+// Stands for every export a program may import from the DLL it was named after; never called,
+// since the DLL refuses to stay.
+extern "C" int PlantedEntry() { return 0; }
