@@ -10,13 +10,16 @@
 
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <string>
 #include <vector>
 
 namespace {
 
 // The DLLs the program imports or loads, and those the shell, the common controls and COM load
-// for a folder browser, a property sheet and shortcuts.
+// for a folder browser, a property sheet and shortcuts. The test's entry in tests/CMakeLists.txt
+// lists the same names.
 const char* const PlantedNames[] = {
     "version", "lz32", "comctl32", "uxtheme", "propsys", "dwmapi", "cryptbase", "profapi", "shcore",
     "windowscodecs", "msimg32", "shlwapi", "comdlg32", "oleaut32", "riched20", "apphelp", "winmm",
@@ -31,27 +34,16 @@ std::string Beside(const char* name)
     return path;
 }
 
-std::string Overrides()
+// Runs commandLine; the test program runs with WINEDLLOVERRIDES preferring native DLLs of the
+// planted names (set by the build's test entry), which Wine passes on to the programs it starts.
+PROCESS_INFORMATION Start(std::string commandLine)
 {
-    std::string overrides;
-    for (const char* name : PlantedNames)
-        overrides += std::string(overrides.empty() ? "" : ",") + name;
-    return overrides + "=n,b;mscoree,mshtml=";
-}
-
-// Runs commandLine with Wine told to prefer native DLLs of the planted names; its process.
-PROCESS_INFORMATION StartPreferringPlanted(std::string commandLine)
-{
-    char saved[4096] = "";
-    DWORD had = GetEnvironmentVariableA("WINEDLLOVERRIDES", saved, sizeof saved);
-    SetEnvironmentVariableA("WINEDLLOVERRIDES", Overrides().c_str());
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     EXPECT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                                &process))
         << commandLine;
-    SetEnvironmentVariableA("WINEDLLOVERRIDES", had != 0 ? saved : nullptr);
     return process;
 }
 
@@ -83,13 +75,17 @@ void Finish(PROCESS_INFORMATION& process)
 
 TEST(DllPlanting, SetupLoadsNoDllPlantedBesideItWhileAPlainProgramDoes)
 {
+    char overrides[4096] = "";
+    GetEnvironmentVariableA("WINEDLLOVERRIDES", overrides, sizeof overrides);
+    for (const char* name : PlantedNames)
+        ASSERT_NE(strstr(overrides, name), nullptr) << "WINEDLLOVERRIDES must prefer native " << name << ": " << overrides;
     ScopedTempDir dir;
     for (const char* name : PlantedNames)
         ASSERT_TRUE(CopyFileA(Beside("PlantedDll.dll").c_str(), dir.Join(std::string(name) + ".dll").c_str(), FALSE));
 
     // The control: the planted version.dll runs in a program that imports it plainly.
     ASSERT_TRUE(CopyFileA(Beside("PlantControl.exe").c_str(), dir.Join("PlantControl.exe").c_str(), FALSE));
-    PROCESS_INFORMATION control = StartPreferringPlanted("\"" + dir.Join("PlantControl.exe") + "\"");
+    PROCESS_INFORMATION control = Start("\"" + dir.Join("PlantControl.exe") + "\"");
     Finish(control);
     ASSERT_NE(Markers(dir), std::vector<std::string>{}) << "the planted DLL did not run in the control: the test cannot fail";
     for (const std::string& marker : Markers(dir))
@@ -98,7 +94,7 @@ TEST(DllPlanting, SetupLoadsNoDllPlantedBesideItWhileAPlainProgramDoes)
     // Setup.exe up to its wizard, through the folder browser, and cancelled.
     ASSERT_TRUE(CopyFileA(BuildTreePath(SETUP_EXE_UNIX_PATH).c_str(), dir.Join("Setup.exe").c_str(), FALSE));
     ASSERT_TRUE(CopyFileA(BuildTreePath(DEMO_PACKAGE_UNIX_PATH).c_str(), dir.Join("Setup.z").c_str(), FALSE));
-    PROCESS_INFORMATION setup = StartPreferringPlanted("\"" + dir.Join("Setup.exe") + "\"");
+    PROCESS_INFORMATION setup = Start("\"" + dir.Join("Setup.exe") + "\"");
     HWND sheet = WaitForProcessWindow(setup.dwProcessId, DialogClass, "Welcome", 30000);
     ASSERT_NE(sheet, nullptr) << "no wizard";
     HWND page = CurrentSheetPage(sheet);
