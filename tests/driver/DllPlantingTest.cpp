@@ -18,13 +18,14 @@
 namespace {
 
 // The DLLs the program imports or loads, and those the shell, the common controls and COM load
-// for a folder browser, a property sheet and shortcuts. The test's entry in tests/CMakeLists.txt
+// for a folder browser, a property sheet and shortcuts; known DLLs are left out, as Windows takes
+// them from the system folder whatever lies beside a program. The test's entry in tests/CMakeLists.txt
 // lists the same names.
 const char* const PlantedNames[] = {
-    "version", "lz32", "comctl32", "uxtheme", "propsys", "dwmapi", "cryptbase", "profapi", "shcore",
-    "windowscodecs", "msimg32", "shlwapi", "comdlg32", "oleaut32", "riched20", "apphelp", "winmm",
-    "userenv", "mpr", "netapi32", "secur32", "ntmarta", "samcli", "linkinfo", "ntshrui", "srvcli",
-    "cscapi", "imm32", "msctf", "explorerframe", "shdocvw", "ieframe", "browseui",
+    "version", "lz32",          "comctl32",      "uxtheme",  "propsys", "dwmapi",   "cryptbase",
+    "profapi", "windowscodecs", "msimg32",       "riched20", "apphelp", "winmm",    "userenv",
+    "mpr",     "netapi32",      "secur32",       "ntmarta",  "samcli",  "linkinfo", "ntshrui",
+    "srvcli",  "cscapi",        "explorerframe", "shdocvw",  "ieframe", "browseui",
 };
 
 std::string Beside(const char* name)
@@ -41,8 +42,8 @@ PROCESS_INFORMATION Start(std::string commandLine)
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    EXPECT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                               &process))
+    EXPECT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &process))
         << commandLine;
     return process;
 }
@@ -78,16 +79,19 @@ TEST(DllPlanting, SetupLoadsNoDllPlantedBesideItWhileAPlainProgramDoes)
     char overrides[4096] = "";
     GetEnvironmentVariableA("WINEDLLOVERRIDES", overrides, sizeof overrides);
     for (const char* name : PlantedNames)
-        ASSERT_NE(strstr(overrides, name), nullptr) << "WINEDLLOVERRIDES must prefer native " << name << ": " << overrides;
+        ASSERT_NE(strstr(overrides, name), nullptr)
+            << "WINEDLLOVERRIDES must prefer native " << name << ": " << overrides;
     ScopedTempDir dir;
     for (const char* name : PlantedNames)
-        ASSERT_TRUE(CopyFileA(Beside("PlantedDll.dll").c_str(), dir.Join(std::string(name) + ".dll").c_str(), FALSE));
+        ASSERT_TRUE(
+            CopyFileA(Beside("PlantedDll.dll").c_str(), dir.Join(std::string(name) + ".dll").c_str(), FALSE));
 
     // The control: the planted version.dll runs in a program that imports it plainly.
     ASSERT_TRUE(CopyFileA(Beside("PlantControl.exe").c_str(), dir.Join("PlantControl.exe").c_str(), FALSE));
     PROCESS_INFORMATION control = Start("\"" + dir.Join("PlantControl.exe") + "\"");
     Finish(control);
-    ASSERT_NE(Markers(dir), std::vector<std::string>{}) << "the planted DLL did not run in the control: the test cannot fail";
+    ASSERT_NE(Markers(dir), std::vector<std::string>{})
+        << "the planted DLL did not run in the control: the test cannot fail";
     for (const std::string& marker : Markers(dir))
         DeleteFileA(dir.Join(marker).c_str());
 
@@ -96,7 +100,7 @@ TEST(DllPlanting, SetupLoadsNoDllPlantedBesideItWhileAPlainProgramDoes)
     ASSERT_TRUE(CopyFileA(BuildTreePath(DEMO_PACKAGE_UNIX_PATH).c_str(), dir.Join("Setup.z").c_str(), FALSE));
     PROCESS_INFORMATION setup = Start("\"" + dir.Join("Setup.exe") + "\"");
     HWND sheet = WaitForProcessWindow(setup.dwProcessId, DialogClass, "Welcome", 30000);
-    ASSERT_NE(sheet, nullptr) << "no wizard";
+    ASSERT_NE(sheet, nullptr) << "no wizard; planted DLLs that ran: " << testing::PrintToString(Markers(dir));
     HWND page = CurrentSheetPage(sheet);
     for (int i = 0; i < 2; ++i) {
         PressSheetButton(sheet, PSBTN_NEXT);
