@@ -1,9 +1,10 @@
-// The control of the DLL-planting test: a plain program that imports version.dll, as any program
-// does that does not take care, so a version.dll planted beside it runs.
+// The control of the DLL-planting test: a plain program that imports lz32.dll, as any program
+// does that does not take care, so an lz32.dll planted beside it runs.
 #include <windows.h>
+#include <lzexpand.h>
 
-int main(int argc, char** argv)
+int main()
 {
-    DWORD handle = 0;
-    return argc > 0 && GetFileVersionInfoSizeA(argv[0], &handle) > 0 ? 0 : 1;
+    LZClose(-1);
+    return 0;
 }
