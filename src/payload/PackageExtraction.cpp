@@ -1,14 +1,15 @@
 #include "payload/PackageExtraction.h"
 
 #include "core/PathUtilities.h"
+#include "core/SystemLibraries.h"
 #include "core/ZorvaneException.h"
 #include "driver/SetupState.h"
 #include "format/PackageFormat.h"
 #include "payload/InstallLog.h"
 #include "ui/ProgressDisplay.h"
 
-#include <lzexpand.h>
-#include <winver.h>
+#include <string.h>
+
 
 namespace {
 
@@ -77,29 +78,49 @@ enum ExpansionResult {
 ExpansionResult ExpandStoredBytes(char* storedPath, char* expandedPath)
 {
     OFSTRUCT openFile = {};
-    INT source = LZOpenFileA(storedPath, &openFile, OF_READ);
+    INT source = SystemLZOpenFile(storedPath, &openFile, OF_READ);
     if (source < 0)
         return source == LZERROR_BADINHANDLE ? StoredNotOpened : NotExpandable;
-    INT target = LZOpenFileA(expandedPath, &openFile, OF_CREATE | OF_READWRITE);
+    INT target = SystemLZOpenFile(expandedPath, &openFile, OF_CREATE | OF_READWRITE);
     if (target < 0) {
-        LZClose(source);
+        SystemLZClose(source);
         return ExpandedNotOpened;
     }
-    LONG announced = LZSeek(source, 0, 2);
+    LONG announced = SystemLZSeek(source, 0, 2);
     LONG copied = LZERROR_BADVALUE;
-    if (announced >= 0 && LZSeek(source, 0, 0) == 0)
-        copied = LZCopy(source, target);
-    LZClose(source);
-    LZClose(target);
+    if (announced >= 0 && SystemLZSeek(source, 0, 0) == 0)
+        copied = SystemLZCopy(source, target);
+    SystemLZClose(source);
+    SystemLZClose(target);
     if (copied == LZERROR_WRITE || copied == LZERROR_BADOUTHANDLE)
         return ExpandedNotWritten;
     return copied >= 0 && copied == announced ? Expanded : NotExpandable;
 }
 
+// Puts the expanded file at targetPath so that a file already there stays whole until the new one
+// is complete: the copy goes to a temporary name in the target's folder, then one replacing rename
+// takes the target's place. On any failure the temporary is removed, the target is as it was, and
+// ErrWriteError names the target.
 void CopyIntoPlace(const char* expandedPath, const char* targetPath)
 {
-    if (!CopyFileA(expandedPath, targetPath, FALSE))
+    char folder[MAX_PATH];
+    char baseName[MAX_PATH];
+    char extension[MAX_PATH];
+    SplitPath(targetPath, folder, baseName, extension);
+    char partPath[MAX_PATH];
+    // GetTempFileNameA wants room for a 13-character name after the folder.
+    if (strlen(folder) + 14 > MAX_PATH || GetTempFileNameA(folder, "~vr", 0, partPath) == 0)
         throw ZorvaneException(ErrWriteError, targetPath);
+    if (!CopyFileA(expandedPath, partPath, FALSE)) {
+        ZorvaneException error(ErrWriteError, targetPath);
+        DeleteFileA(partPath);
+        throw error;
+    }
+    if (!MoveFileExA(partPath, targetPath, MOVEFILE_REPLACE_EXISTING)) {
+        ZorvaneException error(ErrWriteError, targetPath);
+        DeleteFileA(partPath);
+        throw error;
+    }
 }
 
 bool IsNewerVersion(const char* newPath, const char* oldPath)
@@ -122,11 +143,9 @@ void InstallExpandedFile(const char* expandedPath, const char* targetPath, uint1
         if (mode == ReplaceIfNewer) {
             if (!IsNewerVersion(expandedPath, targetPath))
                 return;
-            DeleteFileA(targetPath);
             CopyIntoPlace(expandedPath, targetPath);
             return;
         }
-        DeleteFileA(targetPath);
     }
     WriteLogRecord(log, FileRecord, targetPath);
     CopyIntoPlace(expandedPath, targetPath);
@@ -222,7 +241,7 @@ bool ReadFileVersion(const char* path, DWORD* high, DWORD* low)
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
         return false;
     DWORD unused = 0;
-    DWORD size = GetFileVersionInfoSizeA(path, &unused);
+    DWORD size = SystemGetFileVersionInfoSize(path, &unused);
     if (size < sizeof(VS_FIXEDFILEINFO))
         return false;
     void* block = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size);
@@ -230,8 +249,8 @@ bool ReadFileVersion(const char* path, DWORD* high, DWORD* low)
         return false;
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
-    bool found = GetFileVersionInfoA(path, 0, size, block) &&
-                 VerQueryValueA(block, "\\", reinterpret_cast<void**>(&fixed), &length) && fixed != nullptr &&
+    bool found = SystemGetFileVersionInfo(path, 0, size, block) &&
+                 SystemVerQueryValue(block, "\\", reinterpret_cast<void**>(&fixed), &length) && fixed != nullptr &&
                  length >= sizeof *fixed;
     if (found) {
         *high = fixed->dwFileVersionMS;

@@ -1,0 +1,18 @@
+// Starting the installed product with a command line, as both sequences do.
+#pragma once
+
+#include <windows.h>
+
+// Bytes of the product command: the quoted path of tpz2.exe (at most MAX_PATH - 1 characters),
+// with room for the longest switch the sequences append (" /UnRegServer") and the terminator.
+const size_t ProductCommandSize = MAX_PATH + 2 + 16;
+
+// Writes into command (ProductCommandSize bytes) the path of tpz2.exe in folder, in double quotes.
+// False, with command empty, when that path does not fit MAX_PATH.
+bool FormatProductCommand(char* command, const char* folder);
+
+// Starts commandLine (no application name, no inherited handles, no creation flags, the current
+// environment and folder). With waitMs non-zero, waits for it at most that long (INFINITE: without
+// a limit); whether it finished is not examined. Both handles are released. False when it could
+// not be started, or when the command line is longer than the system takes.
+bool StartProgram(const char* commandLine, DWORD waitMs);

@@ -1,0 +1,124 @@
+// Setup.exe runs elevated from folders anyone can write to: a DLL planted there under the name
+// of a system DLL must never run. Wine is told to prefer such DLLs from the program's folder, as
+// Windows does for every DLL that is not a "known DLL".
+#include "core/PathUtilities.h"
+#include "support/ScopedTempDir.h"
+#include "support/UiDriver.h"
+
+#include <windows.h>
+#include <prsht.h>
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// The DLLs the program imports or loads, and those the shell, the common controls and COM load
+// for a folder browser, a property sheet and shortcuts; known DLLs are left out, as Windows takes
+// them from the system folder whatever lies beside a program. version.dll is left out too: Wine's
+// own user32 imports it (Windows' does not), so under Wine any window program would load it. The test's entry
+// in tests/CMakeLists.txt lists the same names.
+const char* const PlantedNames[] = {
+    "lz32",          "comctl32",      "uxtheme",  "propsys", "dwmapi",   "cryptbase", "profapi",
+    "windowscodecs", "msimg32",       "riched20", "apphelp", "winmm",    "userenv",   "mpr",
+    "netapi32",      "secur32",       "ntmarta",  "samcli",  "linkinfo", "ntshrui",   "srvcli",
+    "cscapi",        "explorerframe", "shdocvw",  "ieframe", "browseui",
+};
+
+std::string Beside(const char* name)
+{
+    char path[MAX_PATH];
+    EXPECT_TRUE(PathBesideProgram(path, name, true));
+    return path;
+}
+
+// Runs commandLine; the test program runs with WINEDLLOVERRIDES preferring native DLLs of the
+// planted names (set by the build's test entry), which Wine passes on to the programs it starts.
+PROCESS_INFORMATION Start(std::string commandLine)
+{
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    EXPECT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &process))
+        << commandLine;
+    return process;
+}
+
+std::vector<std::string> Markers(const ScopedTempDir& dir)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(dir.Join("*.loaded").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        names.push_back(found.cFileName);
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
+void Finish(PROCESS_INFORMATION& process)
+{
+    if (WaitForSingleObject(process.hProcess, 30000) != WAIT_OBJECT_0) {
+        ADD_FAILURE() << "still running; terminated";
+        TerminateProcess(process.hProcess, 1);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+}
+
+} // namespace
+
+TEST(DllPlanting, SetupLoadsNoDllPlantedBesideItWhileAPlainProgramDoes)
+{
+    char overrides[4096] = "";
+    GetEnvironmentVariableA("WINEDLLOVERRIDES", overrides, sizeof overrides);
+    for (const char* name : PlantedNames)
+        ASSERT_NE(strstr(overrides, name), nullptr)
+            << "WINEDLLOVERRIDES must prefer native " << name << ": " << overrides;
+    ScopedTempDir dir;
+    for (const char* name : PlantedNames)
+        ASSERT_TRUE(
+            CopyFileA(Beside("PlantedDll.dll").c_str(), dir.Join(std::string(name) + ".dll").c_str(), FALSE));
+
+    // The control: the planted lz32.dll runs in a program that imports it plainly.
+    ASSERT_TRUE(CopyFileA(Beside("PlantControl.exe").c_str(), dir.Join("PlantControl.exe").c_str(), FALSE));
+    PROCESS_INFORMATION control = Start("\"" + dir.Join("PlantControl.exe") + "\"");
+    Finish(control);
+    ASSERT_NE(Markers(dir), std::vector<std::string>{})
+        << "the planted DLL did not run in the control: the test cannot fail";
+    for (const std::string& marker : Markers(dir))
+        DeleteFileA(dir.Join(marker).c_str());
+
+    // Setup.exe up to its wizard, through the folder browser, and cancelled.
+    ASSERT_TRUE(CopyFileA(BuildTreePath(SETUP_EXE_UNIX_PATH).c_str(), dir.Join("Setup.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(BuildTreePath(DEMO_PACKAGE_UNIX_PATH).c_str(), dir.Join("Setup.z").c_str(), FALSE));
+    PROCESS_INFORMATION setup = Start("\"" + dir.Join("Setup.exe") + "\"");
+    HWND sheet = WaitForProcessWindow(setup.dwProcessId, DialogClass, "Welcome", 30000);
+    ASSERT_NE(sheet, nullptr) << "no wizard; planted DLLs that ran: " << testing::PrintToString(Markers(dir));
+    HWND page = CurrentSheetPage(sheet);
+    for (int i = 0; i < 2; ++i) {
+        PressSheetButton(sheet, PSBTN_NEXT);
+        page = WaitForSheetPageChange(sheet, page);
+        ASSERT_NE(page, nullptr);
+    }
+    PressButton(page, 101); // Browse...
+    HWND browser = WaitForProcessWindow(setup.dwProcessId, DialogClass, nullptr, 30000);
+    if (browser != nullptr && browser != sheet) {
+        PressButton(browser, IDCANCEL);
+        WaitForWindowGone(browser);
+    }
+    PressSheetButton(sheet, PSBTN_CANCEL);
+    HWND aborted = WaitForProcessWindow(setup.dwProcessId, DialogClass, "Setup", 30000);
+    ASSERT_NE(aborted, nullptr);
+    EXPECT_EQ(ReadMessageBox(aborted, 0).Text, "Setup aborted.");
+    PressButton(aborted, IDOK);
+    Finish(setup);
+    EXPECT_EQ(Markers(dir), std::vector<std::string>{}) << "a planted DLL ran inside Setup.exe";
+}

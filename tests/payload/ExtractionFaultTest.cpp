@@ -1,0 +1,144 @@
+// Faults of the machine during extraction: a full disk, a target held open without sharing and a
+// read-only target. Each stops the installation with one error naming the path, and a file that
+// was being replaced keeps its previous content whole. The full disk is a small tmpfs that
+// with-small-drive maps as a drive letter named by ZORVANE_SMALL_DRIVE.
+#include "core/FileAccess.h"
+#include "core/ZorvaneException.h"
+#include "driver/SetupState.h"
+#include "payload/PackageExtraction.h"
+#include "support/PackageBuilder.h"
+#include "support/ScopedTempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// Bytes that do not repeat, so that a cut or stale copy shows.
+std::string Content(size_t size, unsigned seed)
+{
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        bytes[i] = static_cast<char>(seed >> 16);
+    }
+    return bytes;
+}
+
+std::vector<std::string> Matching(const std::string& pattern)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        names.push_back(found.cFileName);
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
+std::vector<std::string> Temporaries()
+{
+    char folder[MAX_PATH];
+    GetTempPathA(sizeof folder, folder);
+    std::vector<std::string> names = Matching(std::string(folder) + "~vt*");
+    for (const std::string& name : Matching(std::string(folder) + "~vx*"))
+        names.push_back(name);
+    return names;
+}
+
+// Extracts package into destination; the error's code and file, or 0.
+int Extract(const ScopedTempDir& work, const std::string& destination, const std::string& package,
+            std::string* errorFile)
+{
+    lstrcpynA(DestinationFolder, destination.c_str(), MAX_PATH);
+    WriteTestFile(work.Join("Setup.z"), package);
+    FileReader reader(work.Join("Setup.z").c_str());
+    FileWriter log(work.Join("Setup.log").c_str());
+    try {
+        ExtractPackage(nullptr, reader, log);
+        return 0;
+    } catch (const ZorvaneException& error) {
+        *errorFile = error.FileName;
+        return error.ErrorCode;
+    }
+}
+
+} // namespace
+
+TEST(ExtractionFaults, FullDiskStopsWithTheTargetNamedAndTheReplacedFileWhole)
+{
+    const char* drive = getenv("ZORVANE_SMALL_DRIVE");
+    if (drive == nullptr || drive[0] == '\0')
+        GTEST_SKIP() << "no small drive: mounting a tmpfs was refused on this machine";
+    ScopedTempDir work;
+    std::string destination = std::string(drive) + "\\dest";
+    RemoveTree(destination);
+    ASSERT_TRUE(CreateDirectoryA(destination.c_str(), nullptr)) << destination;
+    // The drive holds 1 MiB: the old file fits, its 700 KB replacement beside it does not.
+    const std::string old = Content(400000, 1);
+    WriteTestFile(destination + "\\data.bin", old);
+    std::vector<std::string> temporaries = Temporaries();
+
+    std::string errorFile;
+    std::string package = PackageEntryBytes("small.txt", "Small", SzddLiterals("fits\r\n")) +
+                          PackageEntryBytes("data.bin", "Data", SzddLiterals(Content(700000, 2)), AlwaysReplace);
+    EXPECT_EQ(Extract(work, destination, package, &errorFile), ErrWriteError);
+    EXPECT_EQ(errorFile, destination + "\\data.bin");
+    EXPECT_EQ(ReadTestFile(destination + "\\data.bin"), old);
+    EXPECT_EQ(ReadTestFile(destination + "\\small.txt"), "fits\r\n");
+    EXPECT_EQ(Temporaries(), temporaries);
+    EXPECT_EQ(Matching(destination + "\\~vr*"), std::vector<std::string>{}) << "a part-written copy left";
+
+    // New files until the drive fills: the one that does not fit is named, none is left cut.
+    package.clear();
+    for (int i = 0; i < 8; ++i)
+        package += PackageEntryBytes("new" + std::to_string(i) + ".bin", "New", SzddLiterals(Content(150000, 10 + i)));
+    EXPECT_EQ(Extract(work, destination, package, &errorFile), ErrWriteError);
+    ASSERT_EQ(errorFile.rfind(destination + "\\new", 0), 0u) << errorFile;
+    for (int i = 0; i < 8; ++i) {
+        std::string path = destination + "\\new" + std::to_string(i) + ".bin";
+        if (path == errorFile) {
+            EXPECT_FALSE(FileExists(path)) << "the file that did not fit";
+            break;
+        }
+        EXPECT_EQ(ReadTestFile(path), Content(150000, 10 + i)) << path;
+    }
+    EXPECT_EQ(Matching(destination + "\\~vr*"), std::vector<std::string>{});
+    EXPECT_EQ(ReadTestFile(destination + "\\data.bin"), old);
+    EXPECT_TRUE(RemoveTree(destination));
+}
+
+TEST(ExtractionFaults, TargetHeldOpenOrReadOnlyStopsWithTheTargetNamedAndStaysWhole)
+{
+    for (bool readOnly : {false, true}) {
+        SCOPED_TRACE(readOnly ? "read-only target" : "target held open without sharing");
+        ScopedTempDir work;
+        std::string destination = work.Join("dest");
+        ASSERT_TRUE(CreateDirectoryA(destination.c_str(), nullptr));
+        std::string target = destination + "\\Readme.txt";
+        WriteTestFile(target, "the user's edited readme");
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (readOnly)
+            ASSERT_TRUE(SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY));
+        else
+            held = CreateFileA(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_TRUE(readOnly || held != INVALID_HANDLE_VALUE);
+
+        std::string errorFile;
+        std::string package = PackageEntryBytes("Readme.txt", "Read me", SzddLiterals("new readme\r\n"), AlwaysReplace);
+        EXPECT_EQ(Extract(work, destination, package, &errorFile), ErrWriteError);
+        EXPECT_EQ(errorFile, target);
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
+        SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+        EXPECT_EQ(ReadTestFile(target), "the user's edited readme");
+        EXPECT_EQ(Matching(destination + "\\~vr*"), std::vector<std::string>{});
+    }
+}
