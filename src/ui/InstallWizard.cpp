@@ -1,6 +1,7 @@
 #include "ui/InstallWizard.h"
 
 #include "core/PathUtilities.h"
+#include "core/SystemLibraries.h"
 #include "driver/SetupState.h"
 #include "resource.h"
 
@@ -76,7 +77,7 @@ int RunInstallWizard(HWND owner)
     sheet.nStartPage = 0;
     sheet.ppsp = reinterpret_cast<LPCPROPSHEETPAGEA>(pages);
 
-    int result = static_cast<int>(PropertySheetA(&sheet));
+    int result = static_cast<int>(SystemPropertySheet(&sheet));
     if (result != 0 && !AppendPathComponent(DestinationFolder, ProductFolderSuffix))
         return 0;
     return result;
