@@ -57,7 +57,8 @@ bool SaveScreen(const char* name)
         snprintf(path, sizeof path, "%s\\%02d-%s.bmp", ShotsFolder.c_str(), ++ShotNumber, name);
         FILE* out = fopen(path, "wb");
         if (out != nullptr) {
-            saved = fwrite(&file, sizeof file, 1, out) == 1 && fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out) == 1 &&
+            saved = fwrite(&file, sizeof file, 1, out) == 1 &&
+                    fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out) == 1 &&
                     fwrite(bits, 1, imageBytes, out) == imageBytes;
             saved = fclose(out) == 0 && saved;
         }
@@ -113,7 +114,8 @@ bool Install(DWORD process)
     if (!NextPage(sheet, &page, "welcome", PSBTN_NEXT) || !NextPage(sheet, &page, "licence", PSBTN_NEXT) ||
         !NextPage(sheet, &page, "destination", PSBTN_FINISH))
         return false;
-    HWND progress = WaitForProcessWindow(process, DialogClass, "Installing TALVIQ Project Zorvane...", StepTimeoutMs);
+    HWND progress =
+        WaitForProcessWindow(process, DialogClass, "Installing TALVIQ Project Zorvane...", StepTimeoutMs);
     if (progress == nullptr)
         return Fail("progress dialog");
     SaveScreen("progress");
@@ -144,7 +146,8 @@ int main(int argc, char** argv)
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child;
-    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child)) {
+    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &child)) {
         printf("demo: cannot start %s (error %lu)\n", commandLine.c_str(), GetLastError());
         return 1;
     }

@@ -29,7 +29,9 @@ template <typename Function> Function Procedure(const char* dll, HMODULE* module
 {
     if (*module == nullptr)
         *module = SystemModule(dll);
-    return *module == nullptr ? nullptr : reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(*module, name)));
+    return *module == nullptr
+               ? nullptr
+               : reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(*module, name)));
 }
 
 HMODULE Lz32;

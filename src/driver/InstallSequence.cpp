@@ -178,7 +178,8 @@ void RunInstall(HWND backdrop)
     }
     DestroyWindow(progress);
 
-    if (MessageBoxA(backdrop, "Setup complete.\rDo you wish TALVIQ Project Zorvane to run each time Windows starts?",
+    if (MessageBoxA(backdrop,
+                    "Setup complete.\rDo you wish TALVIQ Project Zorvane to run each time Windows starts?",
                     SetupCaption, MB_YESNO | MB_ICONQUESTION) == IDYES)
         WriteRegistryString(HKEY_LOCAL_MACHINE, RunKey, RunValueName, productCommand);
 
@@ -191,7 +192,8 @@ void RunInstall(HWND backdrop)
 void ConvertOldProjectFile(HWND progress)
 {
     char oldFolder[MAX_PATH];
-    ReadRegistryString(HKEY_LOCAL_MACHINE, OldUninstallKey, InstallLocationValue, "", oldFolder, sizeof oldFolder);
+    ReadRegistryString(HKEY_LOCAL_MACHINE, OldUninstallKey, InstallLocationValue, "", oldFolder,
+                       sizeof oldFolder);
     if (oldFolder[0] == '\0')
         return;
 

@@ -10,7 +10,6 @@
 
 #include <string.h>
 
-
 namespace {
 
 const char StoredPrefix[] = "~vt";
@@ -103,6 +102,19 @@ ExpansionResult ExpandStoredBytes(char* storedPath, char* expandedPath)
 // ErrWriteError names the target.
 void CopyIntoPlace(const char* expandedPath, const char* targetPath)
 {
+    // A read-only file, or one another program holds, is reported before anything is written: a
+    // rename could replace a held file on some systems and leave that program a stale view.
+    DWORD attributes = GetFileAttributesA(targetPath);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        // As the system refuses to write it, whatever rights this process may hold.
+        SetLastError(ERROR_ACCESS_DENIED);
+        throw ZorvaneException(ErrWriteError, targetPath);
+    }
+    HANDLE probe = CreateFileA(targetPath, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (probe == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_NOT_FOUND)
+        throw ZorvaneException(ErrWriteError, targetPath);
+    if (probe != INVALID_HANDLE_VALUE)
+        CloseHandle(probe);
     char folder[MAX_PATH];
     char baseName[MAX_PATH];
     char extension[MAX_PATH];
@@ -250,8 +262,8 @@ bool ReadFileVersion(const char* path, DWORD* high, DWORD* low)
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     bool found = SystemGetFileVersionInfo(path, 0, size, block) &&
-                 SystemVerQueryValue(block, "\\", reinterpret_cast<void**>(&fixed), &length) && fixed != nullptr &&
-                 length >= sizeof *fixed;
+                 SystemVerQueryValue(block, "\\", reinterpret_cast<void**>(&fixed), &length) &&
+                 fixed != nullptr && length >= sizeof *fixed;
     if (found) {
         *high = fixed->dwFileVersionMS;
         *low = fixed->dwFileVersionLS;

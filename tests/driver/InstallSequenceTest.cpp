@@ -18,13 +18,16 @@
 namespace {
 
 const char CurrentVersion[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
-const char UninstallEntry[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TALVIQ Project Zorvane PE 2.0";
-const char OldUninstall[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TALVIQ Project Zorvane 1.0";
+const char UninstallEntry[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TALVIQ Project Zorvane PE 2.0";
+const char OldUninstall[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TALVIQ Project Zorvane 1.0";
 const char AddinKey[] = "Software\\Microsoft\\Shared Tools\\Addin Designer\\TALVIQ Project Zorvane";
 const char RunValues[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char Suffix[] = "\\TALVIQ\\Project Zorvane PE";
 const char ProgressCaption[] = "Installing TALVIQ Project Zorvane...";
-const char RunQuestion[] = "Setup complete.\rDo you wish TALVIQ Project Zorvane to run each time Windows starts?";
+const char RunQuestion[] =
+    "Setup complete.\rDo you wish TALVIQ Project Zorvane to run each time Windows starts?";
 const char StartQuestion[] = "Do you want to start TALVIQ Project Zorvane 2 Demo right now?";
 const DWORD RunTimeoutMs = 30000;
 
@@ -87,7 +90,8 @@ protected:
     }
     void UseDemoPackage()
     {
-        ASSERT_TRUE(CopyFileA(BuildTreePath(DEMO_PACKAGE_UNIX_PATH).c_str(), (Medium() + "\\Setup.z").c_str(), FALSE));
+        ASSERT_TRUE(CopyFileA(BuildTreePath(DEMO_PACKAGE_UNIX_PATH).c_str(), (Medium() + "\\Setup.z").c_str(),
+                              FALSE));
     }
 
     void Start(const std::string& program = "", const char* arguments = "")
@@ -95,8 +99,8 @@ protected:
         std::string commandLine = "\"" + (program.empty() ? SetupProgram() : program) + "\"" + arguments;
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
-        ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                   &Process));
+        ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                   &startup, &Process));
     }
     // Waits for the wizard, goes to page (0 to 2) and presses button there.
     void DriveWizard(int page, int button)
@@ -134,7 +138,8 @@ protected:
     }
     void ExpectEnded()
     {
-        EXPECT_EQ(WaitForSingleObject(Process.hProcess, RunTimeoutMs), WAIT_OBJECT_0) << "Setup.exe did not end";
+        EXPECT_EQ(WaitForSingleObject(Process.hProcess, RunTimeoutMs), WAIT_OBJECT_0)
+            << "Setup.exe did not end";
         CloseHandle(Process.hThread);
         CloseHandle(Process.hProcess);
         Process = {};
@@ -186,7 +191,10 @@ std::vector<std::string> Lines(const std::string& text)
     return lines;
 }
 
-std::string DemoSource(const char* relative) { return ReadTestFile(BuildTreePath(DEMO_SOURCES_UNIX_PATH) + "\\" + relative); }
+std::string DemoSource(const char* relative)
+{
+    return ReadTestFile(BuildTreePath(DEMO_SOURCES_UNIX_PATH) + "\\" + relative);
+}
 
 } // namespace
 
@@ -203,14 +211,15 @@ TEST_F(InstallRun, DefaultInstallPutsEveryPieceInPlaceAndAnsweringNoChangesNothi
     EXPECT_EQ(ReadTestFile(dest + "\\Setup.exe"), ReadTestFile(SetupProgram())) << "the uninstaller copy";
 
     std::string menu = StartMenuFolder();
-    EXPECT_EQ(Lines(ReadTestFile(dest + "\\Setup.log")),
-              (std::vector<std::string>{"#" + dest, "+" + dest + "\\tpz2.exe", "+" + dest + "\\Wendlor.exe",
-                                        "+" + dest + "\\Readme.txt", "#" + dest + "\\Projects\\",
-                                        "+" + dest + "\\Projects\\Sample.tpz", "#" + menu,
-                                        "+" + menu + "\\Project Zorvane PE Demo.lnk",
-                                        "+" + menu + "\\Wendlor.lnk",
-                                        "+" + menu + "\\Uninstall Project Zorvane Demo.lnk"}));
-    for (const char* link : {"Project Zorvane PE Demo.lnk", "Wendlor.lnk", "Uninstall Project Zorvane Demo.lnk"})
+    EXPECT_EQ(
+        Lines(ReadTestFile(dest + "\\Setup.log")),
+        (std::vector<std::string>{"#" + dest, "+" + dest + "\\tpz2.exe", "+" + dest + "\\Wendlor.exe",
+                                  "+" + dest + "\\Readme.txt", "#" + dest + "\\Projects\\",
+                                  "+" + dest + "\\Projects\\Sample.tpz", "#" + menu,
+                                  "+" + menu + "\\Project Zorvane PE Demo.lnk", "+" + menu + "\\Wendlor.lnk",
+                                  "+" + menu + "\\Uninstall Project Zorvane Demo.lnk"}));
+    for (const char* link :
+         {"Project Zorvane PE Demo.lnk", "Wendlor.lnk", "Uninstall Project Zorvane Demo.lnk"})
         EXPECT_TRUE(FileExists(menu + "\\" + link)) << link;
 
     EXPECT_EQ(QueryValue(HKEY_LOCAL_MACHINE, UninstallEntry, "InstallLocation").Data, StoredText(dest));
@@ -323,7 +332,8 @@ TEST_F(InstallRun, EachStopShowsItsOneMessage)
             EXPECT_EQ(box.Caption, "Setup");
             EXPECT_EQ(box.IconStyle, c.Icon);
             if (name == "no package") {
-                EXPECT_EQ(box.Text.rfind(std::string("File not found: ") + Medium() + "\\Setup.z\r\x95 ", 0), 0u);
+                EXPECT_EQ(box.Text.rfind(std::string("File not found: ") + Medium() + "\\Setup.z\r\x95 ", 0),
+                          0u);
             }
             if (name == "folder in the way") {
                 EXPECT_EQ(box.Text, "Failed to create folder " + dest);
@@ -354,7 +364,8 @@ TEST_F(InstallRun, DestinationTooLongForItsFilesIsRefusedBeforeAnythingIsMade)
     Start();
     DriveWizard(2, PSBTN_FINISH);
     MessageBoxContent box = Answer(IDOK);
-    EXPECT_EQ(box.Text.rfind("The destination folder's name is too long:\r" + base + Suffix + "\r", 0), 0u) << box.Text;
+    EXPECT_EQ(box.Text.rfind("The destination folder's name is too long:\r" + base + Suffix + "\r", 0), 0u)
+        << box.Text;
     // The box is wider than the screen (a path does not wrap), so its icon is not read here.
     EXPECT_EQ(box.Caption, "Setup");
     ExpectEnded();
@@ -368,7 +379,8 @@ TEST_F(InstallRun, RunningProductIsGuardedBeforeTheWizard)
     Start();
     MessageBoxContent question = Answer(IDNO);
     EXPECT_EQ(question.Caption, "Setup");
-    EXPECT_EQ(question.Text.rfind("TALVIQ Project Zorvane is currently running. You can't reinstall it", 0), 0u);
+    EXPECT_EQ(question.Text.rfind("TALVIQ Project Zorvane is currently running. You can't reinstall it", 0),
+              0u);
     MessageBoxContent prompt = Answer(IDCANCEL);
     EXPECT_EQ(prompt.Text, "Exit TALVIQ Project Zorvane then press OK to continue");
     ExpectEnded();
@@ -376,9 +388,11 @@ TEST_F(InstallRun, RunningProductIsGuardedBeforeTheWizard)
     EXPECT_FALSE(FolderExists(Destination()));
 }
 
-const char Confirmation[] = "This will uninstall TALVIQ Project Zorvane 2 Demo from your system.\rDo you want to continue "
-                            "with Uninstall?";
-const char Removed[] = "Uninstall removed program files.\rYou should reboot your computer to complete uninstall.";
+const char Confirmation[] =
+    "This will uninstall TALVIQ Project Zorvane 2 Demo from your system.\rDo you want to continue "
+    "with Uninstall?";
+const char Removed[] =
+    "Uninstall removed program files.\rYou should reboot your computer to complete uninstall.";
 
 TEST_F(InstallRun, UninstallRemovesWhatWasLoggedAndItselfAtTheNextStart)
 {
@@ -420,7 +434,8 @@ TEST_F(InstallRun, UninstallRemovesWhatWasLoggedAndItselfAtTheNextStart)
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION restart;
-    ASSERT_TRUE(CreateProcessA(nullptr, &wineboot[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &restart));
+    ASSERT_TRUE(CreateProcessA(nullptr, &wineboot[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                               &restart));
     EXPECT_EQ(WaitForSingleObject(restart.hProcess, 60000), WAIT_OBJECT_0);
     CloseHandle(restart.hThread);
     CloseHandle(restart.hProcess);
@@ -435,7 +450,8 @@ TEST_F(InstallRun, UninstallWaitsForTheRunningProductWithItsOwnTexts)
     std::vector<MessageBoxContent> shown = Uninstall({IDNO, IDCANCEL});
     CloseHandle(mutex);
     EXPECT_EQ(shown[0].Caption, "Uninstall");
-    EXPECT_EQ(shown[0].Text.rfind("TALVIQ Project Zorvane is currently running. You can't uninstall it", 0), 0u);
+    EXPECT_EQ(shown[0].Text.rfind("TALVIQ Project Zorvane is currently running. You can't uninstall it", 0),
+              0u);
     EXPECT_EQ(shown[1].Text, "Exit TALVIQ Project Zorvane then press OK to continue");
     EXPECT_EQ(shown[1].Caption, "Uninstall");
     EXPECT_TRUE(FileExists(Destination() + "\\Setup.log")) << "nothing changed";

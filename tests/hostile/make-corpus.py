@@ -100,11 +100,13 @@ case(P, "szdd-length-too-short.z", entry(b"a.txt", szdd(10, literals(content))),
 case(P, "szdd-length-negative.z", entry(b"a.txt", szdd(0x80000000, literals(content))), "error 12",
      "announces 2^31 bytes")
 case(P, "szdd-length-huge.z", entry(b"a.txt", szdd(0xFFFFFFFF, b"")), "error 12", "announces 4 GiB, holds nothing")
-case(P, "szdd-pair-before-start.z", entry(b"a.txt", szdd(30, b"\x00" + b"\xf0\xff" * 8)), "ok",
-     "pairs into the initial blanks of the window")
+case(P, "szdd-pair-before-start.z", entry(b"a.txt", szdd(144, b"\x00" + b"\xf0\xff" * 8)), "ok",
+     "eight pairs of 18 into the initial blanks of the window")
+case(P, "szdd-pair-overshoots.z", entry(b"a.txt", szdd(30, b"\x00" + b"\xf0\xff" * 8)), "error 12",
+     "pairs that run past the announced length")
 case(P, "szdd-header-only.z", entry(b"a.txt", szdd(0, b"")), "ok", "an empty compressed file")
-case(P, "szdd-bad-mode.z", entry(b"a.txt", szdd(len(content), literals(content), mode=b"B")), "ok",
-     "an unknown mode: the platform copies such a file unchanged")
+case(P, "szdd-bad-mode.z", entry(b"a.txt", szdd(len(content), literals(content), mode=b"B")), "error 12",
+     "an unknown compression mode")
 
 # ---- install logs: RemoveLoggedFiles over {I}; the result, then files kept and deleted ---------
 # The test lays out {I}\a.txt, {I}\b.txt, {I}\sub\c.txt, {I}\keep.txt, {O}\victim.txt and

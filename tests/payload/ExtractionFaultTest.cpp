@@ -87,8 +87,9 @@ TEST(ExtractionFaults, FullDiskStopsWithTheTargetNamedAndTheReplacedFileWhole)
     std::vector<std::string> temporaries = Temporaries();
 
     std::string errorFile;
-    std::string package = PackageEntryBytes("small.txt", "Small", SzddLiterals("fits\r\n")) +
-                          PackageEntryBytes("data.bin", "Data", SzddLiterals(Content(700000, 2)), AlwaysReplace);
+    std::string package =
+        PackageEntryBytes("small.txt", "Small", SzddLiterals("fits\r\n")) +
+        PackageEntryBytes("data.bin", "Data", SzddLiterals(Content(700000, 2)), AlwaysReplace);
     EXPECT_EQ(Extract(work, destination, package, &errorFile), ErrWriteError);
     EXPECT_EQ(errorFile, destination + "\\data.bin");
     EXPECT_EQ(ReadTestFile(destination + "\\data.bin"), old);
@@ -99,7 +100,8 @@ TEST(ExtractionFaults, FullDiskStopsWithTheTargetNamedAndTheReplacedFileWhole)
     // New files until the drive fills: the one that does not fit is named, none is left cut.
     package.clear();
     for (int i = 0; i < 8; ++i)
-        package += PackageEntryBytes("new" + std::to_string(i) + ".bin", "New", SzddLiterals(Content(150000, 10 + i)));
+        package += PackageEntryBytes("new" + std::to_string(i) + ".bin", "New",
+                                     SzddLiterals(Content(150000, 10 + i)));
     EXPECT_EQ(Extract(work, destination, package, &errorFile), ErrWriteError);
     ASSERT_EQ(errorFile.rfind(destination + "\\new", 0), 0u) << errorFile;
     for (int i = 0; i < 8; ++i) {
@@ -132,7 +134,8 @@ TEST(ExtractionFaults, TargetHeldOpenOrReadOnlyStopsWithTheTargetNamedAndStaysWh
         ASSERT_TRUE(readOnly || held != INVALID_HANDLE_VALUE);
 
         std::string errorFile;
-        std::string package = PackageEntryBytes("Readme.txt", "Read me", SzddLiterals("new readme\r\n"), AlwaysReplace);
+        std::string package =
+            PackageEntryBytes("Readme.txt", "Read me", SzddLiterals("new readme\r\n"), AlwaysReplace);
         EXPECT_EQ(Extract(work, destination, package, &errorFile), ErrWriteError);
         EXPECT_EQ(errorFile, target);
         if (held != INVALID_HANDLE_VALUE)
