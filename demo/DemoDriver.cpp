@@ -22,10 +22,10 @@ const DWORD StepTimeoutMs = 60000;
 std::string ShotsFolder;
 int ShotNumber = 0;
 
-bool SaveScreen(const char* name)
+bool SaveScreen(const char* name, DWORD paintMs = 700)
 {
     // Windows of the other process paint on their own schedule: give them a moment first.
-    Sleep(700);
+    Sleep(paintMs);
     int width = GetSystemMetrics(SM_CXSCREEN);
     int height = GetSystemMetrics(SM_CYSCREEN);
     HDC screen = GetDC(nullptr);
@@ -118,7 +118,8 @@ bool Install(DWORD process)
         WaitForProcessWindow(process, DialogClass, "Installing TALVIQ Project Zorvane...", StepTimeoutMs);
     if (progress == nullptr)
         return Fail("progress dialog");
-    SaveScreen("progress");
+    // It stays only while the last steps run: take it as soon as it has painted.
+    SaveScreen("progress", 150);
     return AnswerBox(process, "Setup", "Setup complete.", "run-at-start-question", IDNO) &&
            AnswerBox(process, "Setup", "Do you want to start", "start-now-question", IDNO);
 }
@@ -140,6 +141,15 @@ int main(int argc, char** argv)
     bool install = strcmp(argv[1], "install") == 0;
     ShotsFolder = argv[3];
     CreateDirectoryA(ShotsFolder.c_str(), nullptr);
+    // Pictures of an earlier run in the same folder keep their numbers; these follow them.
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((ShotsFolder + "\\*.bmp").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do
+            ++ShotNumber;
+        while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
 
     std::string commandLine = std::string("\"") + argv[2] + "\"" + (install ? "" : " /r");
     STARTUPINFOA startup;
