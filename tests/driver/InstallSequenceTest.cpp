@@ -23,6 +23,9 @@ const char UninstallEntry[] =
 const char OldUninstall[] =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TALVIQ Project Zorvane 1.0";
 const char AddinKey[] = "Software\\Microsoft\\Shared Tools\\Addin Designer\\TALVIQ Project Zorvane";
+// The add-in key's ancestors, which an installation may create: put back as they were.
+const char* const AddinAncestors[] = {"Software\\Microsoft\\Shared Tools\\Addin Designer",
+                                      "Software\\Microsoft\\Shared Tools"};
 const char RunValues[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char Suffix[] = "\\TALVIQ\\Project Zorvane PE";
 const char ProgressCaption[] = "Installing TALVIQ Project Zorvane...";
@@ -55,6 +58,8 @@ protected:
     void SetUp() override
     {
         SavedProgramFiles = QueryValue(HKEY_LOCAL_MACHINE, CurrentVersion, "ProgramFilesDir");
+        for (const char* key : AddinAncestors)
+            AncestorsExisted.push_back(KeyExists(HKEY_LOCAL_MACHINE, key));
         CreateDirectoryA(Medium().c_str(), nullptr);
         ASSERT_TRUE(CopyFileA(BuildTreePath(SETUP_EXE_UNIX_PATH).c_str(), SetupProgram().c_str(), FALSE));
         ProposeProgramFiles(Temp.Join("Program Files"));
@@ -75,6 +80,9 @@ protected:
         EXPECT_TRUE(RemoveKeyTree(HKEY_LOCAL_MACHINE, UninstallEntry));
         EXPECT_TRUE(RemoveKeyTree(HKEY_LOCAL_MACHINE, OldUninstall));
         EXPECT_TRUE(RemoveKeyTree(HKEY_LOCAL_MACHINE, AddinKey));
+        for (size_t i = 0; i < AncestorsExisted.size(); ++i)
+            if (!AncestorsExisted[i])
+                RemoveKeyTree(HKEY_LOCAL_MACHINE, AddinAncestors[i]);
         DeleteValue(HKEY_LOCAL_MACHINE, RunValues, "TPZ20");
         EXPECT_TRUE(RemoveTree(StartMenuFolder()));
     }
@@ -172,6 +180,7 @@ protected:
 
     ScopedTempDir Temp;
     RegistryValue SavedProgramFiles;
+    std::vector<bool> AncestorsExisted;
     PROCESS_INFORMATION Process = {};
 };
 
