@@ -29,8 +29,7 @@ void DestroySzddEncoder(SzddEncoder* encoder);
 
 // Starts a stream of expandedLength input bytes into sink (which must outlive the stream) and
 // writes its header. report (which must outlive the stream too) is reset and then counts the
-// bytes written in BytesOut and the positions taken in BytesIn. False, with report->Status
-// SzddWriteFailed, when the sink refuses.
+// bytes written in BytesOut. False, with report->Status SzddWriteFailed, when the sink refuses.
 bool BeginSzddEncoding(SzddEncoder* encoder, const ByteSink& sink, uint32_t expandedLength,
                        unsigned char missingCharacter, SzddReport* report);
 
