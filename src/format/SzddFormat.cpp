@@ -84,7 +84,9 @@ inline unsigned char* CopyPair(unsigned char* out, unsigned ringAt, unsigned rea
 {
     unsigned distance = (ringAt - readAt - 1) % SzddRingSize + 1;
     const unsigned char* from = out - distance;
-    if (distance >= SzddMaxMatch) {
+    if (distance >= 16) {
+        // The second copy may read what the first wrote, as a pair does; beyond length it writes
+        // into room the group has.
         memcpy(out, from, 16);
         memcpy(out + 16, from + 16, 2);
     } else {
