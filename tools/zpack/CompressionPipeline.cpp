@@ -280,8 +280,9 @@ CompressionPipeline* StartCompressionPipeline(const std::vector<ManifestEntry>& 
         delete p;
         return nullptr;
     }
-    // Fewer workers than asked for when the system gives no more.
-    for (unsigned i = 1; i < threads; ++i) {
+    // No more workers than chunks beside the caller's, and fewer when the system gives no more.
+    uint64_t workers = chunks > threads ? threads - 1 : (chunks > 0 ? chunks - 1 : 0);
+    for (uint64_t i = 0; i < workers; ++i) {
         SzddMatchFinder* finder = CreateSzddMatchFinder();
         if (finder == nullptr)
             break;
