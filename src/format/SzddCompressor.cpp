@@ -277,8 +277,7 @@ bool EncodeSzddPositions(SzddEncoder* e, const unsigned char* bytes, const uint8
             steps[1] = literal;
         uint32_t longest = lengths[k];
         if (longest != 0) {
-            // All sixteen pair slots without branches (lengths beyond the match offer nothing), so
-            // the compiler can do them as vector minimums.
+            // Every length from 3 up to the longest match is a pair this position offers.
             uint32_t pair = (cost + PairBits) << TokenBits;
             for (uint32_t length = SzddMinMatch; length <= longest; ++length) {
                 uint32_t offered = pair | length;
