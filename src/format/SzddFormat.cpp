@@ -9,19 +9,25 @@ const unsigned char SzddSignature[SzddSignatureSize] = {0x53, 0x5A, 0x44, 0x44, 
 namespace {
 
 const size_t InputChunk = 32768;
-const size_t OutputChunk = 32768;
+const size_t OutputChunk = 65536;
+// A whole flag group: one flag byte and eight pairs at most, producing at most eight full pairs.
+const size_t GroupInput = 1 + 8 * 2;
+const size_t GroupOutput = 8 * SzddMaxMatch;
 
+// The output goes into Out after the 4096 bytes produced before it (the ring's blanks at first),
+// so a pair copies from the output itself: the ring is never kept apart.
 struct Expansion {
     ByteSource Source;
     ByteSink Sink;
     SzddReport* Report;
     bool ReadFailed;
+    uint64_t Fetched; // bytes read from the source so far
     size_t InPos;
     size_t InEnd;
-    size_t OutPos;
-    unsigned char Ring[SzddRingSize];
+    size_t OutPos;     // end of the bytes in Out; those from SzddRingSize on are not written yet
+    unsigned RingBias; // Out[i] stands at ring position (RingBias + i) mod 4096
     unsigned char In[InputChunk];
-    unsigned char Out[OutputChunk];
+    unsigned char Out[SzddRingSize + OutputChunk];
 };
 
 SzddStatus Fail(SzddReport* report, SzddStatus status, const char* detail)
@@ -36,6 +42,7 @@ bool Refill(Expansion* x)
 {
     x->InPos = 0;
     x->InEnd = x->Source.Read(x->Source.Context, x->In, sizeof x->In, &x->ReadFailed);
+    x->Fetched += x->InEnd;
     return x->InEnd > 0;
 }
 
@@ -44,16 +51,19 @@ inline bool NextByte(Expansion* x, unsigned char* value)
     if (x->InPos == x->InEnd && !Refill(x))
         return false;
     *value = x->In[x->InPos++];
-    x->Report->BytesIn++;
     return true;
 }
 
+// Hands the new output to the sink and keeps the last 4096 bytes for the pairs to come.
 bool Flush(Expansion* x)
 {
-    if (x->OutPos > 0 && !x->Sink.Write(x->Sink.Context, x->Out, x->OutPos))
+    size_t fresh = x->OutPos - SzddRingSize;
+    if (fresh > 0 && !x->Sink.Write(x->Sink.Context, x->Out + SzddRingSize, fresh))
         return false;
-    x->Report->BytesOut += x->OutPos;
-    x->OutPos = 0;
+    x->Report->BytesOut += fresh;
+    memmove(x->Out, x->Out + fresh, SzddRingSize);
+    x->RingBias = static_cast<unsigned>((x->RingBias + fresh) & (SzddRingSize - 1));
+    x->OutPos = SzddRingSize;
     return true;
 }
 
@@ -68,12 +78,58 @@ SzddStatus EndOfInput(Expansion* x, uint64_t produced)
     return Fail(x->Report, SzddTruncatedData, detail);
 }
 
+// Copies one pair to out, which has room for a whole group: from the ring position readAt, which
+// lies 1 to 4096 bytes back, overlapping what it writes when it lies closer than the length.
+inline unsigned char* CopyPair(unsigned char* out, unsigned ringAt, unsigned readAt, unsigned length)
+{
+    unsigned distance = (ringAt - readAt - 1) % SzddRingSize + 1;
+    const unsigned char* from = out - distance;
+    if (distance >= 16) {
+        // The second copy may read what the first wrote, as a pair does; beyond length it writes
+        // into room the group has.
+        memcpy(out, from, 16);
+        memcpy(out + 16, from + 16, 2);
+    } else {
+        for (unsigned k = 0; k < length; ++k)
+            out[k] = from[k];
+    }
+    return out + length;
+}
+
+// Decodes whole flag groups while a group's input is at hand and its output cannot pass the end or
+// the buffer: no check per item. Returns the bytes produced.
+size_t DecodeGroups(Expansion* x, uint64_t left)
+{
+    const unsigned char* in = x->In + x->InPos;
+    const unsigned char* inEnd = x->In + x->InEnd;
+    unsigned char* out = x->Out + x->OutPos;
+    unsigned char* outStart = out;
+    unsigned char* outLimit = x->Out + sizeof x->Out - GroupOutput;
+    while (static_cast<size_t>(inEnd - in) >= GroupInput && out <= outLimit &&
+           static_cast<uint64_t>(out - outStart) + GroupOutput <= left) {
+        unsigned flags = *in++;
+        for (int item = 0; item < 8; ++item, flags >>= 1) {
+            if (flags & 1) {
+                *out++ = *in++;
+            } else {
+                unsigned readAt = in[0] | (in[1] & 0xF0u) << 4;
+                unsigned length = (in[1] & 0x0Fu) + SzddMinMatch;
+                in += 2;
+                out = CopyPair(out, x->RingBias + static_cast<unsigned>(out - x->Out), readAt, length);
+            }
+        }
+    }
+    x->InPos = static_cast<size_t>(in - x->In);
+    x->OutPos = static_cast<size_t>(out - x->Out);
+    return static_cast<size_t>(out - outStart);
+}
+
 SzddStatus Expand(Expansion* x)
 {
     SzddReport* report = x->Report;
     unsigned char head[SzddHeaderSize];
     size_t got = ReadFully(x->Source, head, sizeof head, &x->ReadFailed);
-    report->BytesIn = got;
+    x->Fetched = got;
     if (x->ReadFailed)
         return Fail(report, SzddReadFailed, "read error in the header");
     size_t compared = got < SzddSignatureSize ? got : SzddSignatureSize;
@@ -94,23 +150,25 @@ SzddStatus Expand(Expansion* x)
 
     const uint64_t expected = report->Header.ExpandedLength;
     uint64_t produced = 0;
-    unsigned writeAt = SzddRingStart;
     unsigned flags = 0;
-    memset(x->Ring, SzddRingFill, sizeof x->Ring);
+    memset(x->Out, SzddRingFill, SzddRingSize);
+    x->OutPos = SzddRingSize;
+    x->RingBias = SzddRingStart - SzddRingSize;
     while (produced < expected) {
         unsigned char value;
         if ((flags & 0x100) == 0) {
+            produced += DecodeGroups(x, expected - produced);
+            if (produced == expected)
+                break;
             if (!NextByte(x, &value))
                 return Flush(x) ? EndOfInput(x, produced) : Fail(report, SzddWriteFailed, "write failed");
             flags = value | 0xFF00u;
         }
+        if (sizeof x->Out - x->OutPos < SzddMaxMatch && !Flush(x))
+            return Fail(report, SzddWriteFailed, "write failed");
         if (flags & 1) {
             if (!NextByte(x, &value))
                 return Flush(x) ? EndOfInput(x, produced) : Fail(report, SzddWriteFailed, "write failed");
-            if (x->OutPos == sizeof x->Out && !Flush(x))
-                return Fail(report, SzddWriteFailed, "write failed");
-            x->Ring[writeAt] = value;
-            writeAt = (writeAt + 1) & (SzddRingSize - 1);
             x->Out[x->OutPos++] = value;
             ++produced;
         } else {
@@ -127,25 +185,25 @@ SzddStatus Expand(Expansion* x)
                          static_cast<unsigned long>(expected));
                 return Fail(report, SzddExcessOutput, detail);
             }
-            if (sizeof x->Out - x->OutPos < length && !Flush(x))
-                return Fail(report, SzddWriteFailed, "write failed");
             // Byte by byte: a pair may read what it writes itself.
-            for (unsigned k = 0; k < length; ++k) {
-                value = x->Ring[readAt];
-                readAt = (readAt + 1) & (SzddRingSize - 1);
-                x->Ring[writeAt] = value;
-                writeAt = (writeAt + 1) & (SzddRingSize - 1);
-                x->Out[x->OutPos++] = value;
-            }
+            unsigned char* out = x->Out + x->OutPos;
+            unsigned distance =
+                (x->RingBias + static_cast<unsigned>(x->OutPos) - readAt - 1) % SzddRingSize + 1;
+            const unsigned char* from = out - distance;
+            for (unsigned k = 0; k < length; ++k)
+                out[k] = from[k];
+            x->OutPos += length;
             produced += length;
         }
         flags >>= 1;
+        if (sizeof x->Out - x->OutPos < GroupOutput && !Flush(x))
+            return Fail(report, SzddWriteFailed, "write failed");
     }
     if (!Flush(x))
         return Fail(report, SzddWriteFailed, "write failed");
     unsigned char extra;
     if (NextByte(x, &extra)) {
-        report->BytesIn--;
+        x->InPos--; // the byte after the data is not part of it
         char detail[sizeof report->Detail];
         snprintf(detail, sizeof detail, "data continues after the announced %lu bytes",
                  static_cast<unsigned long>(expected));
@@ -195,8 +253,10 @@ SzddStatus ExpandSzdd(const ByteSource& source, const ByteSink& sink, SzddReport
     x->Sink = sink;
     x->Report = report;
     x->ReadFailed = false;
+    x->Fetched = 0;
     x->InPos = x->InEnd = x->OutPos = 0;
     SzddStatus status = Expand(x);
+    report->BytesIn = x->Fetched - (x->InEnd - x->InPos);
     delete x;
     report->Status = status;
     return status;

@@ -24,7 +24,7 @@
 void ExtractPackage(HWND progress, FileReader& package, FileWriter& log);
 
 // Copies exactly count bytes (none when count is 0 or less) from package to output in chunks of
-// at most 1024 bytes. Throws what the reader and writer throw.
+// at most 64 KiB, one read and one write each. Throws what the reader and writer throw.
 void CopyStoredBytes(FileReader& package, FileWriter& output, int32_t count);
 
 // The file version of the fixed file information in path's version resource: high is

@@ -6,6 +6,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 
 namespace {
@@ -30,6 +31,62 @@ std::string Bytes(std::initializer_list<int> values)
 // reads three of the ring's starting blanks at position 0.
 const std::string HandBuiltBody = Bytes({0x03, 'a', 'b', 0xF0, 0xF3, 0x00, 0x00});
 const std::string HandBuiltOutput = "abababab   ";
+
+// Random items: literals, and pairs from any ring position (blanks never written, the ring's
+// wrap, copies that overlap what they write). The body and, by a plain ring decoder, its output.
+void RandomStream(uint32_t seed, size_t items, std::string* body, std::string* output)
+{
+    std::string ring(SzddRingSize, ' ');
+    unsigned writeAt = SzddRingStart;
+    uint64_t state = seed;
+    auto next = [&state] {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return static_cast<unsigned>(state >> 33);
+    };
+    for (size_t group = 0; group * 8 < items; ++group) {
+        size_t flagAt = body->size();
+        body->push_back(0);
+        for (unsigned bit = 0; bit < 8 && group * 8 + bit < items; ++bit) {
+            unsigned char value;
+            if (next() % 3 == 0) {
+                (*body)[flagAt] = static_cast<char>((*body)[flagAt] | 1 << bit);
+                value = static_cast<unsigned char>(next());
+                body->push_back(static_cast<char>(value));
+                ring[writeAt] = static_cast<char>(value);
+                output->push_back(static_cast<char>(value));
+                writeAt = (writeAt + 1) % SzddRingSize;
+                continue;
+            }
+            // Mostly near the write position, so that copies overlap and repeat.
+            unsigned readAt = next() % 2 ? (writeAt - 1 - next() % 20) % SzddRingSize : next() % SzddRingSize;
+            unsigned length = SzddMinMatch + next() % 16;
+            body->push_back(static_cast<char>(readAt & 0xFF));
+            body->push_back(static_cast<char>((readAt >> 4 & 0xF0) | (length - SzddMinMatch)));
+            for (unsigned k = 0; k < length; ++k) {
+                char copied = ring[(readAt + k) % SzddRingSize];
+                ring[writeAt] = copied;
+                output->push_back(copied);
+                writeAt = (writeAt + 1) % SzddRingSize;
+            }
+        }
+    }
+}
+
+// Hands out at most Piece bytes per read.
+struct PieceReader {
+    const std::string* Data;
+    size_t Position;
+    size_t Piece;
+};
+
+size_t ReadPiece(void* context, unsigned char* buffer, size_t count, bool*)
+{
+    PieceReader* reader = static_cast<PieceReader*>(context);
+    size_t take = std::min({count, reader->Piece, reader->Data->size() - reader->Position});
+    memcpy(buffer, reader->Data->data() + reader->Position, take);
+    reader->Position += take;
+    return take;
+}
 
 size_t ReadFailing(void*, unsigned char*, size_t, bool* failed)
 {
@@ -76,6 +133,33 @@ TEST(ExpandSzdd, DecodesLiteralsOverlappingPairsAndTheStartingBlanks)
     EXPECT_EQ(output, "xy");
     ASSERT_EQ(ExpandToString(Header(0), &output, &report), SzddOk);
     EXPECT_EQ(output, "");
+}
+
+TEST(ExpandSzdd, AgreesWithAPlainRingDecoderOnRandomItems)
+{
+    // Long enough to wrap the ring many times and to pass the output buffer; read whole, and in
+    // pieces that cut flag groups anywhere.
+    for (uint32_t seed = 1; seed <= 6; ++seed) {
+        std::string body, expected;
+        RandomStream(seed, 40000 + seed * 977, &body, &expected);
+        std::string stream = Header(static_cast<uint32_t>(expected.size())) + body;
+        for (size_t piece : {size_t(1), size_t(16), size_t(17), size_t(40), stream.size()}) {
+            PieceReader reader = {&stream, 0, piece};
+            std::string output;
+            SzddReport report;
+            ByteSink sink = {[](void* context, const unsigned char* data, size_t count) {
+                                 static_cast<std::string*>(context)->append(
+                                     reinterpret_cast<const char*>(data), count);
+                                 return true;
+                             },
+                             &output};
+            ASSERT_EQ(ExpandSzdd(ByteSource{ReadPiece, &reader}, sink, &report), SzddOk)
+                << "seed " << seed << " piece " << piece << ": " << report.Detail;
+            EXPECT_TRUE(output == expected) << "seed " << seed << " piece " << piece;
+            EXPECT_EQ(report.BytesIn, stream.size());
+            EXPECT_EQ(report.BytesOut, expected.size());
+        }
+    }
 }
 
 TEST(ExpandSzdd, RefusesBrokenHeaders)

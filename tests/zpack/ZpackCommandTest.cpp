@@ -364,6 +364,9 @@ TEST(Zpack, AnswersUsageErrorsAndHelp)
                                                          {"build", "m"},
                                                          {"build", "-o", "p"},
                                                          {"build", "m", "-o"},
+                                                         {"build", "m", "-o", "p", "-j"},
+                                                         {"build", "m", "-o", "p", "-j", "0"},
+                                                         {"build", "m", "-o", "p", "-j", "2x"},
                                                          {"list"},
                                                          {"verify", "a", "b"},
                                                          {"extract", "p"}};

@@ -1,5 +1,6 @@
 #include "PackageBuild.h"
 
+#include "CompressionPipeline.h"
 #include "ManifestReader.h"
 #include "ProgressLine.h"
 #include "ToolPlatform.h"
@@ -26,6 +27,8 @@ struct BuildState {
     ProgressLine Progress;
     uint64_t SourceBytesDone;
     const char* CurrentItem;
+    CompressionPipeline* Pipeline;
+    SzddEncoder* Encoder;
 };
 
 // Reads a source file while moving the progress line.
@@ -110,25 +113,70 @@ bool CopySource(BuildState* state, const ManifestEntry& entry, FILE* source, uin
     return true;
 }
 
-// Writes one entry (header and stored bytes) at the package's current end.
-bool AddEntry(BuildState* state, const ManifestEntry& entry)
+// Encodes the entry's chunks as the pipeline delivers them, the first one already at hand.
+// *overLimit: the compressed data would not be smaller than the file, which is better stored.
+bool CompressEntry(BuildState* state, const ManifestEntry& entry, uint32_t index, bool mustCompress,
+                   uint64_t* stored, bool* overLimit)
 {
-    FILE* source = OpenForReading(entry.Source);
-    if (source == nullptr) {
-        ReportEntry(state, entry, "cannot open the source file ", entry.Source);
-        return false;
+    // Compressed, it must come out smaller than the file and fit an entry.
+    uint64_t limit =
+        mustCompress || entry.SourceSize - 1 > MaxStoredSize ? MaxStoredSize : entry.SourceSize - 1;
+    LimitedWriter writer = {FileSink(state->Package), limit, 0, false};
+    const char* name = strrchr(entry.Target, '\\');
+    name = name != nullptr ? name + 1 : entry.Target;
+    SzddReport report;
+    bool ok = BeginSzddEncoding(state->Encoder, ByteSink{WriteLimited, &writer},
+                                static_cast<uint32_t>(entry.SourceSize),
+                                static_cast<unsigned char>(name[strlen(name) - 1]), &report);
+    for (bool last = false; ok && !last;) {
+        const PipelineChunk* chunk = NextChunk(state->Pipeline);
+        if (chunk->Kind == ChunkFailed) {
+            if (chunk->Failure == SourceReadFailed)
+                ReportEntry(state, entry, "read error in the source file ", entry.Source);
+            else
+                ReportEntry(state, entry, "the source file changed while it was read: ", entry.Source);
+            ReleaseChunk(state->Pipeline);
+            return false;
+        }
+        state->SourceBytesDone += chunk->Count;
+        ShowProgress(&state->Progress, state->SourceBytesDone, entry.Target);
+        ok =
+            EncodeSzddPositions(state->Encoder, chunk->Bytes, chunk->Lengths, chunk->Distances, chunk->Count);
+        last = chunk->Last;
+        ReleaseChunk(state->Pipeline);
     }
+    ok = ok && FinishSzddEncoding(state->Encoder);
+    if (ok) {
+        *stored = report.BytesOut;
+        return true;
+    }
+    SkipEntry(state->Pipeline, index);
+    *overLimit = writer.OverLimit;
+    if (writer.OverLimit && (mustCompress || entry.SourceSize > MaxStoredSize))
+        ReportEntry(state, entry, "compressed, the file is larger than an entry can store");
+    else if (!writer.OverLimit)
+        ReportEntry(state, entry, "cannot write the package: ", strerror(errno));
+    return false;
+}
+
+// Writes one entry (header and stored bytes) at the package's current end.
+bool AddEntry(BuildState* state, const ManifestEntry& entry, uint32_t index)
+{
     state->CurrentItem = entry.Target;
     uint64_t headerAt = state->Position;
     uint64_t contentAt = headerAt + PackageEntrySize;
     uint64_t sourceStart = state->SourceBytesDone;
+    const PipelineChunk* first = NextChunk(state->Pipeline);
+    if (first->Kind == ChunkFailed && first->Failure == SourceNotOpened) {
+        ReportEntry(state, entry, "cannot open the source file ", entry.Source);
+        ReleaseChunk(state->Pipeline);
+        return false;
+    }
     bool ok = WriteHeader(state, entry, 0);
 
     // Stored plain, a file that begins with an SZDD header would be expanded by the setup program;
     // such a file is always stored compressed.
-    unsigned char lead[SzddHeaderSize];
-    size_t leadSize = fread(lead, 1, sizeof lead, source);
-    bool mustCompress = LooksCompressed(lead, leadSize);
+    bool mustCompress = first->BeginsLikeSzdd;
     if (mustCompress && entry.Store) {
         EndProgress(&state->Progress);
         fprintf(state->Err,
@@ -136,49 +184,35 @@ bool AddEntry(BuildState* state, const ManifestEntry& entry)
                 "so it is stored compressed\n",
                 state->ManifestPath, entry.Line, entry.Source);
     }
-    ok = ok && fseek(source, 0, SEEK_SET) == 0;
 
     uint64_t stored = 0;
     bool compressed = false;
-    if (ok && entry.SourceSize > 0 && (!entry.Store || mustCompress)) {
-        ProgressReader reader = {FileSource(source), state};
-        // Compressed, it must come out smaller than the file and fit an entry.
-        uint64_t limit =
-            mustCompress || entry.SourceSize - 1 > MaxStoredSize ? MaxStoredSize : entry.SourceSize - 1;
-        LimitedWriter writer = {FileSink(state->Package), limit, 0, false};
-        const char* name = strrchr(entry.Target, '\\');
-        name = name != nullptr ? name + 1 : entry.Target;
-        SzddReport report;
-        SzddStatus status =
-            CompressSzdd(ByteSource{ReadWithProgress, &reader}, ByteSink{WriteLimited, &writer},
-                         static_cast<uint32_t>(entry.SourceSize),
-                         static_cast<unsigned char>(name[strlen(name) - 1]), &report);
-        if (status == SzddOk) {
-            compressed = true;
-            stored = report.BytesOut;
-        } else if (status == SzddWriteFailed && writer.OverLimit && !mustCompress &&
-                   entry.SourceSize <= MaxStoredSize) {
+    if (first->Kind == ChunkPlain) {
+        ReleaseChunk(state->Pipeline);
+    } else if (ok) {
+        bool overLimit = false;
+        compressed = CompressEntry(state, entry, index, mustCompress, &stored, &overLimit);
+        if (!compressed && !(overLimit && !mustCompress && entry.SourceSize <= MaxStoredSize))
+            return false;
+        if (!compressed) {
             // Not smaller compressed: store it as it is, over what was written.
             state->SourceBytesDone = sourceStart;
-            ok = SeekTo(state->Package, contentAt) && fseek(source, 0, SEEK_SET) == 0;
-        } else {
-            if (status == SzddLengthMismatch)
-                ReportEntry(state, entry, "the source file changed while it was read: ", entry.Source);
-            else if (status == SzddWriteFailed && writer.OverLimit)
-                ReportEntry(state, entry, "compressed, the file is larger than an entry can store");
-            else if (status == SzddWriteFailed)
-                ReportEntry(state, entry, "cannot write the package: ", strerror(errno));
-            else
-                ReportEntry(state, entry, "cannot compress the source file: ", report.Detail);
-            fclose(source);
+            ok = SeekTo(state->Package, contentAt);
+        }
+    } else {
+        SkipEntry(state->Pipeline, index);
+    }
+    if (ok && !compressed) {
+        FILE* source = OpenForReading(entry.Source);
+        if (source == nullptr) {
+            ReportEntry(state, entry, "cannot open the source file ", entry.Source);
             return false;
         }
-    }
-    if (ok && !compressed && !CopySource(state, entry, source, &stored)) {
+        bool copied = CopySource(state, entry, source, &stored);
         fclose(source);
-        return false;
+        if (!copied)
+            return false;
     }
-    fclose(source);
     if (!ok) {
         ReportEntry(state, entry, "cannot write the package: ", strerror(errno));
         return false;
@@ -199,7 +233,8 @@ bool AddEntry(BuildState* state, const ManifestEntry& entry)
 
 } // namespace
 
-int BuildPackage(const char* manifestPath, const char* packagePath, FILE* out, FILE* err)
+int BuildPackage(const char* manifestPath, const char* packagePath, const BuildOptions& options, FILE* out,
+                 FILE* err)
 {
     std::vector<ManifestEntry> entries;
     if (!ReadManifest(manifestPath, &entries, err))
@@ -228,13 +263,15 @@ int BuildPackage(const char* manifestPath, const char* packagePath, FILE* out, F
     snprintf(label, sizeof label, "building %s", packagePath);
     BeginProgress(&state.Progress, err, label, total);
 
-    bool ok = true;
-    for (const ManifestEntry& entry : entries) {
-        if (!AddEntry(&state, entry)) {
-            ok = false;
-            break;
-        }
-    }
+    state.Pipeline = StartCompressionPipeline(entries, options.Threads, options.ChunkSize);
+    state.Encoder = CreateSzddEncoder();
+    bool ok = state.Pipeline != nullptr && state.Encoder != nullptr;
+    if (!ok)
+        fprintf(err, "zpack: not enough memory to compress\n");
+    for (uint32_t i = 0; ok && i < entries.size(); ++i)
+        ok = AddEntry(&state, entries[i], i);
+    StopCompressionPipeline(state.Pipeline);
+    DestroySzddEncoder(state.Encoder);
     EndProgress(&state.Progress);
     // An entry stored after a failed compression can leave bytes beyond the end.
     if (ok && !TruncateOpenFile(state.Package, state.Position)) {

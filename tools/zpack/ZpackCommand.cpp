@@ -1,13 +1,16 @@
 #include "ZpackCommand.h"
 
-#include "PackageBuild.h"
+#include "CompressionPipeline.h"
 #include "FileExtraction.h"
+#include "PackageBuild.h"
 #include "PackageReport.h"
+
+#include <stdlib.h>
 
 #include <string.h>
 
 const char ZpackHelpText[] =
-    "Usage: zpack build MANIFEST -o PACKAGE\n"
+    "Usage: zpack build MANIFEST -o PACKAGE [-j THREADS]\n"
     "       zpack list PACKAGE\n"
     "       zpack verify PACKAGE\n"
     "       zpack extract PACKAGE DIR\n"
@@ -21,6 +24,8 @@ const char ZpackHelpText[] =
     "           the Microsoft compress format) unless compression does not make it smaller or the\n"
     "           manifest says store; then it is stored as it is. A file that begins with an SZDD\n"
     "           header is always compressed, as the setup program would expand it otherwise.\n"
+    "           Compresses on one thread per processor, or on THREADS threads with -j; the package\n"
+    "           is the same byte for byte however many threads make it.\n"
     "  list     One line per entry:\n"
     "             index | target | display text | overwrite | stored bytes | expanded bytes | kind\n"
     "           where kind is compressed or stored.\n"
@@ -78,6 +83,8 @@ const char ZpackHelpText[] =
 
 namespace {
 
+const unsigned long MaxThreads = 256;
+
 int Usage(FILE* err, const char* message, const char* detail = "")
 {
     fprintf(err, "zpack: %s%s\nTry 'zpack --help'.\n", message, detail);
@@ -98,11 +105,20 @@ int RunZpack(int argc, char** argv, FILE* out, FILE* err)
     if (!strcmp(command, "build")) {
         const char* manifest = nullptr;
         const char* package = nullptr;
+        BuildOptions options = {DefaultThreadCount(), DefaultChunkSize};
         for (int i = 2; i < argc; ++i) {
             if (!strcmp(argv[i], "-o")) {
                 if (i + 1 == argc || package != nullptr)
                     return Usage(err, "build takes one -o PACKAGE");
                 package = argv[++i];
+            } else if (!strcmp(argv[i], "-j")) {
+                char* end = nullptr;
+                unsigned long threads = i + 1 < argc ? strtoul(argv[i + 1], &end, 10) : 0;
+                if (end == nullptr || end == argv[i + 1] || *end != '\0' || threads < 1 ||
+                    threads > MaxThreads)
+                    return Usage(err, "-j takes a number of threads from 1 to 256");
+                options.Threads = static_cast<unsigned>(threads);
+                ++i;
             } else if (manifest == nullptr) {
                 manifest = argv[i];
             } else {
@@ -110,8 +126,8 @@ int RunZpack(int argc, char** argv, FILE* out, FILE* err)
             }
         }
         if (manifest == nullptr || package == nullptr)
-            return Usage(err, "usage: zpack build MANIFEST -o PACKAGE");
-        return BuildPackage(manifest, package, out, err);
+            return Usage(err, "usage: zpack build MANIFEST -o PACKAGE [-j THREADS]");
+        return BuildPackage(manifest, package, options, out, err);
     }
     if (!strcmp(command, "list") || !strcmp(command, "verify")) {
         if (argc != 3)

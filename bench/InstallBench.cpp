@@ -1,0 +1,202 @@
+// The install benchmark, run under Wine by bench/run:
+//   InstallBench PACKAGE FOLDER LOG
+//     installs PACKAGE into FOLDER (which need not exist) with ExtractPackage, the progress dialog
+//     shown, writing the install log LOG; prints "install SECONDS".
+//   InstallBench --parts PACKAGE FOLDER LOG
+//     does the same work step by step as ExtractPackage does it and prints the seconds of each
+//     kind of step, to show where the time goes.
+// Times are wall clock from the first header read to the last file in place.
+#include "core/FileAccess.h"
+#include "core/PathUtilities.h"
+#include "core/ZorvaneException.h"
+#include "driver/SetupState.h"
+#include "format/PackageFormat.h"
+#include "payload/InstallLog.h"
+#include "payload/PackageExtraction.h"
+#include "ui/ProgressDisplay.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+#include <lzexpand.h>
+
+#include <stdio.h>
+#include <string.h>
+
+namespace {
+
+double Seconds()
+{
+    LARGE_INTEGER frequency, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// Kinds of step; the stored-bytes temporary's creation, filling and deletion are counted apart.
+enum Part {
+    TemporaryMade,
+    StoredCopy,
+    Expansion,
+    TemporaryDeleted,
+    Folders,
+    CopyIntoPlace,
+    Logging,
+    StatusText,
+    ProgressBar,
+    HeaderRead,
+    PartCount
+};
+const char* const PartNames[PartCount] = {"stored-bytes temporary created",
+                                          "stored-bytes copy",
+                                          "expansion (LZ)",
+                                          "stored-bytes temporary deleted",
+                                          "folders",
+                                          "copy into place",
+                                          "logging",
+                                          "status text",
+                                          "progress bar",
+                                          "header read"};
+
+struct Clock {
+    double Spent[PartCount];
+    double Started;
+    Part Current;
+};
+
+void Switch(Clock* clock, Part next)
+{
+    double now = Seconds();
+    clock->Spent[clock->Current] += now - clock->Started;
+    clock->Started = now;
+    clock->Current = next;
+}
+
+// ExtractPackage's steps for every entry, in its order and with its calls, each kind timed.
+// Assumes a sound package and a destination on the same system as the temporary folder.
+void ExtractInParts(HWND progress, FileReader& package, FileWriter& log, Clock* clock)
+{
+    DWORD packageSize = package.Size();
+    char folder[MAX_PATH], storedPath[MAX_PATH], expandedPath[MAX_PATH];
+    GetTempPathA(sizeof folder, folder);
+    GetTempFileNameA(folder, "~vt", 0, storedPath);
+    GetTempFileNameA(folder, "~vx", 0, expandedPath);
+    unsigned char bytes[PackageEntrySize];
+    clock->Current = HeaderRead;
+    clock->Started = Seconds();
+    for (;;) {
+        Switch(clock, HeaderRead);
+        try {
+            package.Read(bytes, sizeof bytes);
+        } catch (const ZorvaneException&) {
+            break;
+        }
+        PackageEntry entry;
+        DecodePackageEntry(bytes, &entry);
+        char target[MAX_PATH];
+        if (IsSystemFolderTarget(entry))
+            GetSystemDirectoryA(target, MAX_PATH);
+        else
+            lstrcpynA(target, DestinationFolder, MAX_PATH);
+        AppendPathComponent(target, TargetRelativePath(entry));
+
+        Switch(clock, StatusText);
+        SetProgressStatus(progress, entry.DisplayText);
+        Switch(clock, TemporaryMade);
+        {
+            FileWriter stored(storedPath);
+            Switch(clock, StoredCopy);
+            CopyStoredBytes(package, stored, entry.StoredSize);
+            Switch(clock, TemporaryMade);
+        }
+        Switch(clock, Expansion);
+        OFSTRUCT openFile = {};
+        INT source = LZOpenFileA(storedPath, &openFile, OF_READ);
+        INT expanded = LZOpenFileA(expandedPath, &openFile, OF_CREATE | OF_READWRITE);
+        LZSeek(source, 0, 2);
+        LZSeek(source, 0, 0);
+        LZCopy(source, expanded);
+        LZClose(source);
+        LZClose(expanded);
+        Switch(clock, TemporaryDeleted);
+        DeleteFileA(storedPath);
+
+        Switch(clock, Folders);
+        char targetFolder[MAX_PATH], baseName[MAX_PATH], extension[MAX_PATH];
+        SplitPath(target, targetFolder, baseName, extension);
+        int created = 0;
+        CreateFolderChain(targetFolder, &created);
+        Switch(clock, Logging);
+        if (created)
+            WriteLogRecord(log, FolderRecord, targetFolder);
+
+        Switch(clock, CopyIntoPlace);
+        bool exists = GetFileAttributesA(target) != INVALID_FILE_ATTRIBUTES;
+        if (exists)
+            DeleteFileA(target);
+        Switch(clock, Logging);
+        WriteLogRecord(log, FileRecord, target);
+        Switch(clock, CopyIntoPlace);
+        CopyFileA(expandedPath, target, FALSE);
+
+        Switch(clock, ProgressBar);
+        unsigned percent = static_cast<unsigned>(static_cast<ULONGLONG>(package.Tell()) * 100 /
+                                                 (packageSize > 0 ? packageSize : 1));
+        SetProgressPosition(progress, percent);
+    }
+    Switch(clock, HeaderRead);
+    DeleteFileA(expandedPath);
+}
+
+int Usage()
+{
+    fprintf(stderr, "usage: InstallBench [--parts] PACKAGE FOLDER LOG\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    bool parts = argc == 5 && strcmp(argv[1], "--parts") == 0;
+    if (argc != (parts ? 5 : 4))
+        return Usage();
+    const char* packagePath = argv[parts ? 2 : 1];
+    const char* folder = argv[parts ? 3 : 2];
+    const char* logPath = argv[parts ? 4 : 3];
+    ModuleInstance = GetModuleHandleA(nullptr);
+    InitCommonControls();
+    lstrcpynA(DestinationFolder, folder, MAX_PATH);
+    if (!CreateFolderChain(DestinationFolder)) {
+        fprintf(stderr, "InstallBench: cannot create %s\n", DestinationFolder);
+        return 1;
+    }
+    HWND progress = CreateProgressDisplay(nullptr);
+    if (progress == nullptr) {
+        fprintf(stderr, "InstallBench: cannot show the progress dialog\n");
+        return 1;
+    }
+    int status = 0;
+    try {
+        FileReader package(packagePath);
+        FileWriter log(logPath);
+        if (parts) {
+            Clock clock = {};
+            double start = Seconds();
+            ExtractInParts(progress, package, log, &clock);
+            double total = Seconds() - start;
+            for (int i = 0; i < PartCount; ++i)
+                printf("part %s %.4f\n", PartNames[i], clock.Spent[i]);
+            printf("parts total %.4f\n", total);
+        } else {
+            double start = Seconds();
+            ExtractPackage(progress, package, log);
+            printf("install %.4f\n", Seconds() - start);
+        }
+    } catch (const ZorvaneException& error) {
+        fprintf(stderr, "InstallBench: %s\n", ComposeMessageText(error));
+        status = 1;
+    }
+    DestroyWindow(progress);
+    return status;
+}
