@@ -109,7 +109,10 @@ TEST(UiDriver, SheetButtonsMoveThroughTheWizardAndFinishIt)
     INT_PTR result = RunWizard([&](HWND sheet) {
         HWND page = CurrentSheetPage(sheet);
         firstText = ControlText(page, PageTextId);
-        backOnFirst = IsControlEnabled(sheet, WizardBackButtonId);
+        // The page sets its buttons by a posted message: give the sheet time to take it.
+        for (DWORD start = GetTickCount(); GetTickCount() - start < 5000; Sleep(20))
+            if (!(backOnFirst = IsControlEnabled(sheet, WizardBackButtonId)))
+                break;
         PressSheetButton(sheet, PSBTN_NEXT);
         HWND second = WaitForSheetPageChange(sheet, page);
         secondText = ControlText(second, PageTextId);
