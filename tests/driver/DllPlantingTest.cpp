@@ -49,20 +49,6 @@ PROCESS_INFORMATION Start(std::string commandLine)
     return process;
 }
 
-std::vector<std::string> Markers(const ScopedTempDir& dir)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(dir.Join("*.loaded").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do
-        names.push_back(found.cFileName);
-    while (FindNextFileA(search, &found));
-    FindClose(search);
-    return names;
-}
-
 // Ends a started program when the test leaves early, so that it never outlives the test.
 struct Running {
     PROCESS_INFORMATION& Process;
@@ -102,9 +88,9 @@ TEST(DllPlanting, SetupLoadsNoDllPlantedBesideItWhileAPlainProgramDoes)
     ASSERT_TRUE(CopyFileA(Beside("PlantControl.exe").c_str(), dir.Join("PlantControl.exe").c_str(), FALSE));
     PROCESS_INFORMATION control = Start("\"" + dir.Join("PlantControl.exe") + "\"");
     Finish(control);
-    ASSERT_NE(Markers(dir), std::vector<std::string>{})
+    ASSERT_NE(FilesMatching(dir.Join("*.loaded")), std::vector<std::string>{})
         << "the planted DLL did not run in the control: the test cannot fail";
-    for (const std::string& marker : Markers(dir))
+    for (const std::string& marker : FilesMatching(dir.Join("*.loaded")))
         DeleteFileA(dir.Join(marker).c_str());
 
     // Setup.exe through its wizard to the destination page, and cancelled.
@@ -113,7 +99,8 @@ TEST(DllPlanting, SetupLoadsNoDllPlantedBesideItWhileAPlainProgramDoes)
     PROCESS_INFORMATION setup = Start("\"" + dir.Join("Setup.exe") + "\"");
     Running ending{setup};
     HWND sheet = WaitForProcessWindow(setup.dwProcessId, DialogClass, "Welcome", 30000);
-    ASSERT_NE(sheet, nullptr) << "no wizard; planted DLLs that ran: " << testing::PrintToString(Markers(dir));
+    ASSERT_NE(sheet, nullptr) << "no wizard; planted DLLs that ran: "
+                              << testing::PrintToString(FilesMatching(dir.Join("*.loaded")));
     HWND page = CurrentSheetPage(sheet);
     for (int i = 0; i < 2; ++i) {
         PressSheetButton(sheet, PSBTN_NEXT);
@@ -126,5 +113,6 @@ TEST(DllPlanting, SetupLoadsNoDllPlantedBesideItWhileAPlainProgramDoes)
     EXPECT_EQ(ReadMessageBox(aborted, 0).Text, "Setup aborted.");
     PressButton(aborted, IDOK);
     Finish(setup);
-    EXPECT_EQ(Markers(dir), std::vector<std::string>{}) << "a planted DLL ran inside Setup.exe";
+    EXPECT_EQ(FilesMatching(dir.Join("*.loaded")), std::vector<std::string>{})
+        << "a planted DLL ran inside Setup.exe";
 }

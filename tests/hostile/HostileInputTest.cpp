@@ -104,24 +104,6 @@ std::vector<std::string> Listing(const std::string& folder)
     return names;
 }
 
-std::vector<std::string> Temporaries()
-{
-    char folder[MAX_PATH];
-    GetTempPathA(sizeof folder, folder);
-    std::vector<std::string> names;
-    for (const char* pattern : {"~vt*", "~vx*"}) {
-        WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA((std::string(folder) + pattern).c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE)
-            continue;
-        do
-            names.push_back(found.cFileName);
-        while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    return names;
-}
-
 void RemoveValue(HKEY root, const char* keyPath, const char* name)
 {
     HKEY key;
@@ -146,7 +128,7 @@ TEST(HostileInput, PackagesAreInstalledOrRefusedWithTheirCodeAndNeverLeaveTheirF
         std::string install = dir.Join("install");
         CreateDirectoryA(install.c_str(), nullptr);
         lstrcpynA(DestinationFolder, install.c_str(), sizeof DestinationFolder);
-        std::vector<std::string> temporaries = Temporaries();
+        std::vector<std::string> temporaries = ExtractionTemporaries();
         std::string outcome = "ok";
         try {
             FileReader package(CorpusPath("package\\" + c.File).c_str());
@@ -156,7 +138,7 @@ TEST(HostileInput, PackagesAreInstalledOrRefusedWithTheirCodeAndNeverLeaveTheirF
             outcome = "error " + std::to_string(error.ErrorCode);
         }
         EXPECT_EQ(outcome, c.Expected);
-        EXPECT_EQ(Temporaries(), temporaries) << "temporaries left";
+        EXPECT_EQ(ExtractionTemporaries(), temporaries) << "temporaries left";
         for (const std::string& name : Listing(dir.Path()))
             EXPECT_EQ(name.rfind(dir.Path(), 0), 0u) << name;
     }

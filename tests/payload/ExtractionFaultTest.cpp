@@ -29,30 +29,6 @@ std::string Content(size_t size, unsigned seed)
     return bytes;
 }
 
-std::vector<std::string> Matching(const std::string& pattern)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do
-        names.push_back(found.cFileName);
-    while (FindNextFileA(search, &found));
-    FindClose(search);
-    return names;
-}
-
-std::vector<std::string> Temporaries()
-{
-    char folder[MAX_PATH];
-    GetTempPathA(sizeof folder, folder);
-    std::vector<std::string> names = Matching(std::string(folder) + "~vt*");
-    for (const std::string& name : Matching(std::string(folder) + "~vx*"))
-        names.push_back(name);
-    return names;
-}
-
 // Extracts package into destination; the error's code and file, or 0.
 int Extract(const ScopedTempDir& work, const std::string& destination, const std::string& package,
             std::string* errorFile)
@@ -84,7 +60,7 @@ TEST(ExtractionFaults, FullDiskStopsWithTheTargetNamedAndTheReplacedFileWhole)
     // The drive holds 1 MiB: the old file fits, its 700 KB replacement beside it does not.
     const std::string old = Content(400000, 1);
     WriteTestFile(destination + "\\data.bin", old);
-    std::vector<std::string> temporaries = Temporaries();
+    std::vector<std::string> temporaries = ExtractionTemporaries();
 
     std::string errorFile;
     std::string package =
@@ -94,8 +70,9 @@ TEST(ExtractionFaults, FullDiskStopsWithTheTargetNamedAndTheReplacedFileWhole)
     EXPECT_EQ(errorFile, destination + "\\data.bin");
     EXPECT_EQ(ReadTestFile(destination + "\\data.bin"), old);
     EXPECT_EQ(ReadTestFile(destination + "\\small.txt"), "fits\r\n");
-    EXPECT_EQ(Temporaries(), temporaries);
-    EXPECT_EQ(Matching(destination + "\\~vr*"), std::vector<std::string>{}) << "a part-written copy left";
+    EXPECT_EQ(ExtractionTemporaries(), temporaries);
+    EXPECT_EQ(FilesMatching(destination + "\\~vr*"), std::vector<std::string>{})
+        << "a part-written copy left";
 
     // New files until the drive fills: the one that does not fit is named, none is left cut.
     package.clear();
@@ -112,7 +89,7 @@ TEST(ExtractionFaults, FullDiskStopsWithTheTargetNamedAndTheReplacedFileWhole)
         }
         EXPECT_EQ(ReadTestFile(path), Content(150000, 10 + i)) << path;
     }
-    EXPECT_EQ(Matching(destination + "\\~vr*"), std::vector<std::string>{});
+    EXPECT_EQ(FilesMatching(destination + "\\~vr*"), std::vector<std::string>{});
     EXPECT_EQ(ReadTestFile(destination + "\\data.bin"), old);
     EXPECT_TRUE(RemoveTree(destination));
 }
@@ -142,6 +119,6 @@ TEST(ExtractionFaults, TargetHeldOpenOrReadOnlyStopsWithTheTargetNamedAndStaysWh
             CloseHandle(held);
         SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
         EXPECT_EQ(ReadTestFile(target), "the user's edited readme");
-        EXPECT_EQ(Matching(destination + "\\~vr*"), std::vector<std::string>{});
+        EXPECT_EQ(FilesMatching(destination + "\\~vr*"), std::vector<std::string>{});
     }
 }

@@ -118,3 +118,27 @@ std::string BuildTreePath(const char* unixPath)
             c = '\\';
     return path;
 }
+
+std::vector<std::string> FilesMatching(const std::string& pattern)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        names.push_back(found.cFileName);
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
+std::vector<std::string> ExtractionTemporaries()
+{
+    char folder[MAX_PATH];
+    GetTempPathA(sizeof folder, folder);
+    std::vector<std::string> names = FilesMatching(std::string(folder) + "~vt*");
+    for (const std::string& name : FilesMatching(std::string(folder) + "~vx*"))
+        names.push_back(name);
+    return names;
+}

@@ -8,6 +8,7 @@
 #endif
 
 #include <string>
+#include <vector>
 
 class ScopedTempDir {
 public:
@@ -34,6 +35,12 @@ bool FolderExists(const std::string& path);
 bool RemoveTree(const std::string& path);
 
 #ifdef _WIN32
+// Names (without folder) of the files and folders matching a FindFirstFile pattern, such as
+// "C:\\dir\\~vt*", in the order the system lists them.
+std::vector<std::string> FilesMatching(const std::string& pattern);
+// Names of the extraction temporaries ("~vt", "~vx") in the user's temporary folder.
+std::vector<std::string> ExtractionTemporaries();
+
 // A file of the build tree, whose Unix path the build passes in, as a Windows program under Wine
 // sees it: Wine maps the Unix root to drive Z:.
 std::string BuildTreePath(const char* unixPath);
