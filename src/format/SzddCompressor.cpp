@@ -44,7 +44,7 @@ struct SzddEncoder {
     uint32_t CarryLimit;
     uint32_t Taken;       // input offset of the next position: the parsed edge
     uint32_t SinceSettle; // positions taken since the parse was last settled
-    uint32_t StepsUsed;   // Step slots written since the arrays were last reset
+    uint32_t StepsReady;  // Step slots that hold this stream's state; those beyond are set when reached
 
     // Parse state for input offsets from ParseBase on, indexed by offset - ParseBase. Step holds
     // the cheapest bit count from ParseBase above TokenBits and, below, the length of the last
@@ -189,20 +189,26 @@ void AdvanceParseBase(SzddEncoder* e, uint32_t settled, bool forced)
     memmove(e->Bytes, e->Bytes + shift, keep);
     for (uint32_t i = forced ? 1 : keep; i < used; ++i)
         e->Step[i] = Unreached;
+    e->StepsReady = used;
     e->ParseBase = settled;
 }
 
-// Remembers how far the parse arrays were written, for the next BeginSzddEncoding.
-void NoteStepsUsed(SzddEncoder* e)
+// Readies the Step slots that position index i offers to: a short stream touches only the memory
+// it needs, and a new stream need not reset what the last one left.
+inline void ReadySteps(SzddEncoder* e, uint32_t i)
 {
-    uint32_t used = e->Taken - e->ParseBase + SzddMaxMatch + 1;
-    if (used > e->StepsUsed)
-        e->StepsUsed = used;
+    if (i + SzddMaxMatch + 1 <= e->StepsReady)
+        return;
+    uint32_t end = i + SzddMaxMatch + 1 + 4096;
+    if (end > ParseCapacity)
+        end = ParseCapacity;
+    for (uint32_t k = e->StepsReady; k < end; ++k)
+        e->Step[k] = Unreached;
+    e->StepsReady = end;
 }
 
 bool Settle(SzddEncoder* e)
 {
-    NoteStepsUsed(e);
     bool forced = false;
     uint32_t settled = FindSettledPosition(e, &forced);
     if (!EmitPath(e, settled))
@@ -220,9 +226,7 @@ SzddEncoder* CreateSzddEncoder()
     if (e == nullptr)
         return nullptr;
     e->CarryLimit = MaxCarry;
-    for (uint32_t& step : e->Step)
-        step = Unreached;
-    e->StepsUsed = 0;
+    e->StepsReady = 0;
     return e;
 }
 
@@ -246,11 +250,8 @@ bool BeginSzddEncoding(SzddEncoder* e, const ByteSink& sink, uint32_t expandedLe
     e->Taken = 0;
     e->SinceSettle = 0;
     e->ParseBase = 0;
-    // Only what the last stream wrote needs resetting; a stream of a few bytes costs no more.
-    for (uint32_t i = 0; i < e->StepsUsed; ++i)
-        e->Step[i] = Unreached;
     e->Step[0] = 0;
-    e->StepsUsed = 1;
+    e->StepsReady = 1;
     e->OutSize = 0;
     e->FlagAt = 0;
     e->GroupItems = 8;
@@ -268,6 +269,7 @@ bool EncodeSzddPositions(SzddEncoder* e, const unsigned char* bytes, const uint8
 {
     for (uint32_t k = 0; k < count; ++k) {
         uint32_t i = e->Taken - e->ParseBase;
+        ReadySteps(e, i);
         e->Bytes[i] = bytes[k];
         e->MatchDistance[i] = distances[k];
         uint32_t* steps = e->Step + i;
@@ -288,7 +290,6 @@ bool EncodeSzddPositions(SzddEncoder* e, const unsigned char* bytes, const uint8
         if (++e->SinceSettle == BlockSize && !Settle(e))
             return Fail(e->Report, SzddWriteFailed, "write failed");
     }
-    NoteStepsUsed(e);
     return true;
 }
 

@@ -184,6 +184,8 @@ bool ReadChunk(CompressionPipeline* p, Slot* slot)
     slot->Chunk.Lengths = slot->Lengths;
     slot->Chunk.Distances = slot->Distances;
     slot->Available = static_cast<uint32_t>(end - start);
+    // The search reads whole words past the data; what it finds there does not count, but is set.
+    memset(slot->Data + History + slot->Available, 0, SzddMatchSlack);
     // The next chunk's history and what was read beyond this one.
     p->Carried = static_cast<uint32_t>(end - (start + count));
     memcpy(p->Carry, slot->Data + count, History + p->Carried);
@@ -268,7 +270,7 @@ CompressionPipeline* StartCompressionPipeline(const std::vector<ManifestEntry>& 
     for (size_t i = 0; allocated && i < p->RingSize; ++i) {
         Slot& slot = p->Ring[i];
         slot.State = SlotFree;
-        slot.Data = new (std::nothrow) unsigned char[History + chunkSize + SzddMaxMatch + SzddMatchSlack]();
+        slot.Data = new (std::nothrow) unsigned char[History + chunkSize + SzddMaxMatch + SzddMatchSlack];
         slot.Lengths = new (std::nothrow) uint8_t[chunkSize];
         slot.Distances = new (std::nothrow) uint16_t[chunkSize];
         allocated = slot.Data != nullptr && slot.Lengths != nullptr && slot.Distances != nullptr;
