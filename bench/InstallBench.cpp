@@ -18,7 +18,6 @@
 #include <windows.h>
 
 #include <commctrl.h>
-#include <lzexpand.h>
 
 #include <stdio.h>
 #include <string.h>
@@ -33,13 +32,12 @@ double Seconds()
     return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-// Kinds of step; the stored-bytes temporary's creation, filling and deletion are counted apart.
+// Kinds of step.
 enum Part {
-    TemporaryMade,
-    StoredCopy,
-    Expansion,
+    StoredPass,
     TemporaryDeleted,
     Folders,
+    TargetCheck,
     CopyIntoPlace,
     Logging,
     StatusText,
@@ -47,11 +45,10 @@ enum Part {
     HeaderRead,
     PartCount
 };
-const char* const PartNames[PartCount] = {"stored-bytes temporary created",
-                                          "stored-bytes copy",
-                                          "expansion (LZ)",
+const char* const PartNames[PartCount] = {"stored bytes to both temporaries",
                                           "stored-bytes temporary deleted",
                                           "folders",
+                                          "target looked up",
                                           "copy into place",
                                           "logging",
                                           "status text",
@@ -73,7 +70,7 @@ void Switch(Clock* clock, Part next)
 }
 
 // ExtractPackage's steps for every entry, in its order and with its calls, each kind timed.
-// Assumes a sound package and a destination on the same system as the temporary folder.
+// Assumes a sound package whose targets are all new.
 void ExtractInParts(HWND progress, FileReader& package, FileWriter& log, Clock* clock)
 {
     DWORD packageSize = package.Size();
@@ -81,7 +78,10 @@ void ExtractInParts(HWND progress, FileReader& package, FileWriter& log, Clock* 
     GetTempPathA(sizeof folder, folder);
     GetTempFileNameA(folder, "~vt", 0, storedPath);
     GetTempFileNameA(folder, "~vx", 0, expandedPath);
+    ExpansionFile expanded(expandedPath);
     unsigned char bytes[PackageEntrySize];
+    char shownText[PackageTextSize] = "";
+    unsigned shownPercent = ~0u;
     clock->Current = HeaderRead;
     clock->Started = Seconds();
     for (;;) {
@@ -101,23 +101,12 @@ void ExtractInParts(HWND progress, FileReader& package, FileWriter& log, Clock* 
         AppendPathComponent(target, TargetRelativePath(entry));
 
         Switch(clock, StatusText);
-        SetProgressStatus(progress, entry.DisplayText);
-        Switch(clock, TemporaryMade);
-        {
-            FileWriter stored(storedPath);
-            Switch(clock, StoredCopy);
-            CopyStoredBytes(package, stored, entry.StoredSize);
-            Switch(clock, TemporaryMade);
+        if (strcmp(shownText, entry.DisplayText) != 0) {
+            SetProgressStatus(progress, entry.DisplayText);
+            lstrcpynA(shownText, entry.DisplayText, sizeof shownText);
         }
-        Switch(clock, Expansion);
-        OFSTRUCT openFile = {};
-        INT source = LZOpenFileA(storedPath, &openFile, OF_READ);
-        INT expanded = LZOpenFileA(expandedPath, &openFile, OF_CREATE | OF_READWRITE);
-        LZSeek(source, 0, 2);
-        LZSeek(source, 0, 0);
-        LZCopy(source, expanded);
-        LZClose(source);
-        LZClose(expanded);
+        Switch(clock, StoredPass);
+        PassStoredBytes(package, entry.StoredSize, storedPath, expanded);
         Switch(clock, TemporaryDeleted);
         DeleteFileA(storedPath);
 
@@ -130,21 +119,24 @@ void ExtractInParts(HWND progress, FileReader& package, FileWriter& log, Clock* 
         if (created)
             WriteLogRecord(log, FolderRecord, targetFolder);
 
-        Switch(clock, CopyIntoPlace);
-        bool exists = GetFileAttributesA(target) != INVALID_FILE_ATTRIBUTES;
-        if (exists)
-            DeleteFileA(target);
+        Switch(clock, TargetCheck);
+        GetFileAttributesA(target);
         Switch(clock, Logging);
         WriteLogRecord(log, FileRecord, target);
         Switch(clock, CopyIntoPlace);
-        CopyFileA(expandedPath, target, FALSE);
+        expanded.CopyToNewFile(target);
 
         Switch(clock, ProgressBar);
         unsigned percent = static_cast<unsigned>(static_cast<ULONGLONG>(package.Tell()) * 100 /
                                                  (packageSize > 0 ? packageSize : 1));
-        SetProgressPosition(progress, percent);
+        if (percent != shownPercent) {
+            SetProgressPosition(progress, percent);
+            shownPercent = percent;
+        }
     }
     Switch(clock, HeaderRead);
+    expanded.Release();
+    DeleteFileA(storedPath);
     DeleteFileA(expandedPath);
 }
 

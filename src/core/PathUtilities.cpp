@@ -80,6 +80,14 @@ bool CreateFolderChain(const char* path, int* created)
     if (length >= MAX_PATH || firstSeparator == nullptr)
         return false;
 
+    // Most calls find the whole chain in place, which one look at its last folder tells.
+    DWORD whole = GetFileAttributesA(path);
+    if (whole != INVALID_FILE_ATTRIBUTES && (whole & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        if (created != nullptr)
+            *created = 0;
+        return true;
+    }
+
     char work[MAX_PATH];
     size_t w = firstSeparator - path + 1;
     memcpy(work, path, w);

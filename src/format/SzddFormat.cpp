@@ -22,6 +22,7 @@ struct Expansion {
     SzddReport* Report;
     bool ReadFailed;
     uint64_t Fetched; // bytes read from the source so far
+    SzddEndRule EndRule;
     size_t InPos;
     size_t InEnd;
     size_t OutPos;     // end of the bytes in Out; those from SzddRingSize on are not written yet
@@ -124,6 +125,25 @@ size_t DecodeGroups(Expansion* x, uint64_t left)
     return static_cast<size_t>(out - outStart);
 }
 
+// Whether the input left (InPos on its first byte) holds one more whole item: the next of the
+// current flag group, or after a group's end a flag byte and its first item. Reads to the end of
+// the input at most three bytes on.
+bool CompletesAnItem(Expansion* x, unsigned flags)
+{
+    unsigned char first = x->In[x->InPos++];
+    size_t need;
+    if (flags & 0x100)
+        need = (flags & 1) ? 1 : 2;
+    else
+        need = (first & 1) ? 2 : 3;
+    for (size_t have = 1; have < need; ++have) {
+        unsigned char next;
+        if (!NextByte(x, &next))
+            return false;
+    }
+    return true;
+}
+
 SzddStatus Expand(Expansion* x)
 {
     SzddReport* report = x->Report;
@@ -204,6 +224,8 @@ SzddStatus Expand(Expansion* x)
     unsigned char extra;
     if (NextByte(x, &extra)) {
         x->InPos--; // the byte after the data is not part of it
+        if (x->EndRule == SzddNoFurtherItem && !CompletesAnItem(x, flags))
+            return x->ReadFailed ? Fail(report, SzddReadFailed, "read error in the compressed data") : SzddOk;
         char detail[sizeof report->Detail];
         snprintf(detail, sizeof detail, "data continues after the announced %lu bytes",
                  static_cast<unsigned long>(expected));
@@ -245,6 +267,12 @@ bool LooksCompressed(const unsigned char* data, size_t count)
 
 SzddStatus ExpandSzdd(const ByteSource& source, const ByteSink& sink, SzddReport* report)
 {
+    return ExpandSzddEndingAs(source, sink, report, SzddNothingAfter);
+}
+
+SzddStatus ExpandSzddEndingAs(const ByteSource& source, const ByteSink& sink, SzddReport* report,
+                              SzddEndRule rule)
+{
     memset(report, 0, sizeof *report);
     Expansion* x = new (std::nothrow) Expansion;
     if (x == nullptr)
@@ -252,6 +280,7 @@ SzddStatus ExpandSzdd(const ByteSource& source, const ByteSink& sink, SzddReport
     x->Source = source;
     x->Sink = sink;
     x->Report = report;
+    x->EndRule = rule;
     x->ReadFailed = false;
     x->Fetched = 0;
     x->InPos = x->InEnd = x->OutPos = 0;

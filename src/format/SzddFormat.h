@@ -67,3 +67,15 @@ struct SzddReport {
 // any input byte after it are all refused, so one file decodes the same whichever expander reads
 // it. On failure the sink has received the bytes counted in BytesOut and nothing more.
 SzddStatus ExpandSzdd(const ByteSource& source, const ByteSink& sink, SzddReport* report);
+
+// What may follow the data that produced the announced length.
+enum SzddEndRule {
+    SzddNothingAfter,  // no byte at all (ExpandSzdd)
+    SzddNoFurtherItem, // bytes too few to complete one more item, which the platform's LZ
+                       // expansion reads and drops: a lone flag byte, or half a pair
+};
+
+// ExpandSzdd with the given rule for the end; the setup program's extraction accepts exactly what
+// the platform's expansion turns into the announced length.
+SzddStatus ExpandSzddEndingAs(const ByteSource& source, const ByteSink& sink, SzddReport* report,
+                              SzddEndRule rule);

@@ -5,9 +5,13 @@
 #include "core/ZorvaneException.h"
 #include "driver/SetupState.h"
 #include "format/PackageFormat.h"
+#include "format/SzddFormat.h"
 #include "payload/InstallLog.h"
 #include "ui/ProgressDisplay.h"
 
+#include <exception>
+#include <memory>
+#include <new>
 #include <string.h>
 
 namespace {
@@ -63,40 +67,73 @@ bool ComposeTargetPath(const PackageEntry& entry, char* target)
     return AppendPathComponent(target, TargetRelativePath(entry));
 }
 
-enum ExpansionResult {
-    Expanded,
-    StoredNotOpened,
-    ExpandedNotOpened,
-    ExpandedNotWritten,
-    NotExpandable, // corrupt or cut: the output's length is not the one the stored bytes announce
+// One entry's stored bytes on their single pass: each chunk read from the package goes to the
+// stored-bytes temporary and on to the expansion, which writes the expansion temporary. Errors of
+// the files are kept here while the expander runs and raised once it has returned.
+struct EntryStream {
+    FileReader* Package;
+    FileWriter* Stored;
+    ExpansionFile* Expanded;
+    int32_t Left;              // stored bytes not yet read from the package
+    const unsigned char* Lead; // the bytes of Chunk not yet handed on
+    size_t LeadSize;
+    std::exception_ptr StoredFault;   // the package or the stored-bytes temporary failed
+    std::exception_ptr ExpandedFault; // the expansion temporary failed
+    unsigned char Chunk[CopyChunkSize];
 };
 
-// Expands the stored-bytes temporary into the expansion temporary, which is emptied first.
-// The platform expands compress-format data and copies anything else unchanged; either way the
-// copy must deliver exactly the length the source reports (the announced expanded length for
-// compressed data, the file size otherwise), since a cut or corrupt stream expands short or long
-// without any error of its own.
-ExpansionResult ExpandStoredBytes(char* storedPath, char* expandedPath)
+// Reads the next chunk of stored bytes into Chunk and writes it to the stored-bytes temporary;
+// 0 at the end of the stored bytes or after a failure.
+size_t PassChunk(EntryStream* stream)
 {
-    OFSTRUCT openFile = {};
-    INT source = SystemLZOpenFile(storedPath, &openFile, OF_READ);
-    if (source < 0)
-        return source == LZERROR_BADINHANDLE ? StoredNotOpened : NotExpandable;
-    INT target = SystemLZOpenFile(expandedPath, &openFile, OF_CREATE | OF_READWRITE);
-    if (target < 0) {
-        SystemLZClose(source);
-        return ExpandedNotOpened;
+    if (stream->Left <= 0 || stream->StoredFault)
+        return 0;
+    DWORD chunk =
+        static_cast<DWORD>(stream->Left) < CopyChunkSize ? static_cast<DWORD>(stream->Left) : CopyChunkSize;
+    try {
+        stream->Package->Read(stream->Chunk, chunk);
+        stream->Stored->Write(stream->Chunk, chunk);
+    } catch (const ZorvaneException&) {
+        stream->StoredFault = std::current_exception();
+        return 0;
     }
-    LONG announced = SystemLZSeek(source, 0, 2);
-    LONG copied = LZERROR_BADVALUE;
-    if (announced >= 0 && SystemLZSeek(source, 0, 0) == 0)
-        copied = SystemLZCopy(source, target);
-    SystemLZClose(source);
-    SystemLZClose(target);
-    if (copied == LZERROR_WRITE || copied == LZERROR_BADOUTHANDLE)
-        return ExpandedNotWritten;
-    return copied >= 0 && copied == announced ? Expanded : NotExpandable;
+    stream->Left -= static_cast<int32_t>(chunk);
+    return chunk;
 }
+
+size_t ReadStored(void* context, unsigned char* buffer, size_t count, bool* failed)
+{
+    EntryStream* stream = static_cast<EntryStream*>(context);
+    if (stream->LeadSize == 0) {
+        size_t got = PassChunk(stream);
+        stream->Lead = stream->Chunk;
+        stream->LeadSize = got;
+        if (got == 0) {
+            *failed = *failed || static_cast<bool>(stream->StoredFault);
+            return 0;
+        }
+    }
+    size_t taken = count < stream->LeadSize ? count : stream->LeadSize;
+    memcpy(buffer, stream->Lead, taken);
+    stream->Lead += taken;
+    stream->LeadSize -= taken;
+    return taken;
+}
+
+bool WriteExpanded(void* context, const unsigned char* data, size_t count)
+{
+    EntryStream* stream = static_cast<EntryStream*>(context);
+    try {
+        stream->Expanded->Write(data, static_cast<DWORD>(count));
+    } catch (const ZorvaneException&) {
+        stream->ExpandedFault = std::current_exception();
+        return false;
+    }
+    return true;
+}
+
+// The largest expanded length the platform's expansion reports: it answers in a signed 32-bit count.
+const uint32_t MaxExpandedLength = 0x7FFFFFFF;
 
 // Puts the expanded file at targetPath so that a file already there stays whole until the new one
 // is complete: the copy goes to a temporary name in the target's folder, then one replacing rename
@@ -137,6 +174,15 @@ void CopyIntoPlace(const char* expandedPath, const char* targetPath)
     }
 }
 
+// A target that is not there is written directly: no file of the user's is to be kept whole. A
+// copy that fails is removed, so that no partial file is left under the target's name; a file that
+// another program made meanwhile is left alone.
+void CopyIntoNewFile(ExpansionFile& expanded, const char* targetPath)
+{
+    if (!expanded.CopyToNewFile(targetPath))
+        throw ZorvaneException(ErrWriteError, targetPath);
+}
+
 bool IsNewerVersion(const char* newPath, const char* oldPath)
 {
     DWORD newHigh, newLow, oldHigh, oldLow;
@@ -149,17 +195,22 @@ bool IsNewerVersion(const char* newPath, const char* oldPath)
 // Puts the expanded file in place by the entry's overwrite rule. Only files the removal is to
 // take away again are logged: new ones and those replaced unconditionally; the record goes
 // first, so a file in place is never missing from the log.
-void InstallExpandedFile(const char* expandedPath, const char* targetPath, uint16_t mode, FileWriter& log)
+void InstallExpandedFile(ExpansionFile& expanded, const char* targetPath, uint16_t mode, FileWriter& log)
 {
-    if (GetFileAttributesA(targetPath) != INVALID_FILE_ATTRIBUTES) {
-        if (mode == KeepExisting)
+    if (GetFileAttributesA(targetPath) == INVALID_FILE_ATTRIBUTES) {
+        WriteLogRecord(log, FileRecord, targetPath);
+        CopyIntoNewFile(expanded, targetPath);
+        return;
+    }
+    expanded.Release();
+    const char* expandedPath = expanded.FileName;
+    if (mode == KeepExisting)
+        return;
+    if (mode == ReplaceIfNewer) {
+        if (!IsNewerVersion(expandedPath, targetPath))
             return;
-        if (mode == ReplaceIfNewer) {
-            if (!IsNewerVersion(expandedPath, targetPath))
-                return;
-            CopyIntoPlace(expandedPath, targetPath);
-            return;
-        }
+        CopyIntoPlace(expandedPath, targetPath);
+        return;
     }
     WriteLogRecord(log, FileRecord, targetPath);
     CopyIntoPlace(expandedPath, targetPath);
@@ -167,30 +218,22 @@ void InstallExpandedFile(const char* expandedPath, const char* targetPath, uint1
 
 // One entry, whose stored bytes come next in the package. Nothing is written for an entry that
 // is unsound or whose data do not expand, so a failure never installs a wrong file.
+// shownText holds the status text on display (PackageTextSize bytes), or null before the first
+// entry; the text is set only when it changes, as every change of a control costs the system a
+// round of window messages.
 void ExtractEntry(HWND progress, FileReader& package, FileWriter& log, const PackageEntry& entry,
-                  char* storedPath, char* expandedPath)
+                  const char* storedPath, ExpansionFile& expanded, char* shownBuffer, const char** shownText)
 {
     char targetPath[MAX_PATH];
     if (CheckPackageEntry(entry) != EntryIsSound || !ComposeTargetPath(entry, targetPath))
         throw ZorvaneException(ErrInvalidOrCorrupt, package.FileName);
 
-    SetProgressStatus(progress, entry.DisplayText);
-    {
-        FileWriter stored(storedPath);
-        CopyStoredBytes(package, stored, entry.StoredSize);
+    if (*shownText == nullptr || strcmp(*shownText, entry.DisplayText) != 0) {
+        SetProgressStatus(progress, entry.DisplayText);
+        lstrcpynA(shownBuffer, entry.DisplayText, PackageTextSize);
+        *shownText = shownBuffer;
     }
-    switch (ExpandStoredBytes(storedPath, expandedPath)) {
-    case Expanded:
-        break;
-    case StoredNotOpened:
-        throw ZorvaneException(ErrUnableToOpen, storedPath);
-    case ExpandedNotOpened:
-        throw ZorvaneException(ErrUnableToOpen, expandedPath);
-    case ExpandedNotWritten:
-        throw ZorvaneException(ErrWriteError, expandedPath);
-    case NotExpandable:
-        throw ZorvaneException(ErrInvalidOrCorrupt, package.FileName);
-    }
+    PassStoredBytes(package, entry.StoredSize, storedPath, expanded);
     DeleteFileA(storedPath);
 
     char folder[MAX_PATH];
@@ -203,7 +246,7 @@ void ExtractEntry(HWND progress, FileReader& package, FileWriter& log, const Pac
     if (created)
         WriteLogRecord(log, FolderRecord, folder);
 
-    InstallExpandedFile(expandedPath, targetPath, entry.OverwriteMode, log);
+    InstallExpandedFile(expanded, targetPath, entry.OverwriteMode, log);
 }
 
 // Whole percent of the package read; 64-bit, as position times 100 overflows 32 bits beyond 42 MB.
@@ -221,13 +264,21 @@ void ExtractPackage(HWND progress, FileReader& package, FileWriter& log)
     char expandedPath[MAX_PATH];
     MakeTemporaries(storedPath, expandedPath);
     try {
+        ExpansionFile expanded(expandedPath);
         unsigned char bytes[PackageEntrySize];
         package.Read(bytes, sizeof bytes); // an empty package is an error, not an empty install
         PackageEntry entry;
         DecodePackageEntry(bytes, &entry);
+        char shownBuffer[PackageTextSize];
+        const char* shownText = nullptr;
+        unsigned shownPercent = ~0u;
         do {
-            ExtractEntry(progress, package, log, entry, storedPath, expandedPath);
-            SetProgressPosition(progress, PercentRead(package.Tell(), packageSize));
+            ExtractEntry(progress, package, log, entry, storedPath, expanded, shownBuffer, &shownText);
+            unsigned percent = PercentRead(package.Tell(), packageSize);
+            if (percent != shownPercent) {
+                SetProgressPosition(progress, percent);
+                shownPercent = percent;
+            }
         } while (ReadNextHeader(package, &entry));
     } catch (const ZorvaneException&) {
         DeleteFileA(storedPath);
@@ -236,6 +287,117 @@ void ExtractPackage(HWND progress, FileReader& package, FileWriter& log)
     }
     DeleteFileA(storedPath);
     DeleteFileA(expandedPath);
+}
+
+void PassStoredBytes(FileReader& package, int32_t storedSize, const char* storedPath, ExpansionFile& expanded)
+{
+    EntryStream* stream = new (std::nothrow) EntryStream;
+    if (stream == nullptr)
+        throw ZorvaneException(ErrNotEnoughMemory);
+    std::unique_ptr<EntryStream> owner(stream);
+    FileWriter stored(storedPath);
+    expanded.Rewind();
+    stream->Package = &package;
+    stream->Stored = &stored;
+    stream->Expanded = &expanded;
+    stream->Left = storedSize;
+    stream->Lead = stream->Chunk;
+    stream->LeadSize = PassChunk(stream);
+    if (stream->StoredFault)
+        std::rethrow_exception(stream->StoredFault);
+
+    bool sound = true;
+    if (LooksCompressed(stream->Chunk, stream->LeadSize)) {
+        SzddHeader header;
+        DecodeSzddHeader(stream->Chunk, &header);
+        SzddReport report;
+        sound = header.ExpandedLength <= MaxExpandedLength &&
+                ExpandSzddEndingAs({ReadStored, stream}, {WriteExpanded, stream}, &report,
+                                   SzddNoFurtherItem) == SzddOk;
+    } else {
+        while (stream->LeadSize > 0 && WriteExpanded(stream, stream->Lead, stream->LeadSize))
+            stream->LeadSize = PassChunk(stream);
+    }
+    while (PassChunk(stream) > 0) {
+    }
+    if (stream->StoredFault)
+        std::rethrow_exception(stream->StoredFault);
+    if (stream->ExpandedFault)
+        std::rethrow_exception(stream->ExpandedFault);
+    expanded.CutHere();
+    if (!sound)
+        throw ZorvaneException(ErrInvalidOrCorrupt, package.FileName);
+}
+
+ExpansionFile::ExpansionFile(const char* path) : Handle(INVALID_HANDLE_VALUE)
+{
+    lstrcpynA(FileName, path, sizeof FileName);
+}
+
+ExpansionFile::~ExpansionFile() { Release(); }
+
+void ExpansionFile::Rewind()
+{
+    if (Handle == INVALID_HANDLE_VALUE) {
+        Handle = CreateFileA(FileName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (Handle == INVALID_HANDLE_VALUE)
+            throw ZorvaneException(ErrUnableToOpen, FileName);
+    }
+    if (SetFilePointer(Handle, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
+        throw ZorvaneException(ErrWriteError, FileName);
+}
+
+void ExpansionFile::Write(const void* data, DWORD count)
+{
+    if (count > 0 && !WriteAll(Handle, data, count))
+        throw ZorvaneException(ErrWriteError, FileName);
+}
+
+void ExpansionFile::CutHere()
+{
+    if (!SetEndOfFile(Handle))
+        throw ZorvaneException(ErrWriteError, FileName);
+}
+
+bool ExpansionFile::CopyToNewFile(const char* targetPath)
+{
+    if (Handle == INVALID_HANDLE_VALUE ||
+        SetFilePointer(Handle, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
+        return false;
+    HANDLE target =
+        CreateFileA(targetPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (target == INVALID_HANDLE_VALUE)
+        return false;
+    static char buffer[CopyChunkSize]; // one extraction at a time; kept off the stack
+    bool copied = true;
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(Handle, buffer, sizeof buffer, &got, nullptr)) {
+            copied = false;
+            break;
+        }
+        if (got == 0)
+            break;
+        if (!WriteAll(target, buffer, got)) {
+            copied = false;
+            break;
+        }
+    }
+    CloseHandle(target);
+    if (!copied) {
+        DWORD error = GetLastError();
+        DeleteFileA(targetPath);
+        SetLastError(error);
+    }
+    return copied;
+}
+
+void ExpansionFile::Release()
+{
+    if (Handle != INVALID_HANDLE_VALUE)
+        CloseHandle(Handle);
+    Handle = INVALID_HANDLE_VALUE;
 }
 
 void CopyStoredBytes(FileReader& package, FileWriter& output, int32_t count)

@@ -23,6 +23,45 @@
 // What was installed and logged before a failure stays. Processes no window messages.
 void ExtractPackage(HWND progress, FileReader& package, FileWriter& log);
 
+// The expansion temporary, held open from one entry to the next: each entry's content is written
+// over the last one's and the file cut at its end, and a new target is written from it. Opening a
+// file is the costliest file operation of some systems, and this spares two per entry. Others may
+// read it while it is open; it is let go while the file is handled by name.
+class ExpansionFile {
+public:
+    explicit ExpansionFile(const char* path); // does not open the file yet
+    ~ExpansionFile();
+    ExpansionFile(const ExpansionFile&) = delete;
+    ExpansionFile& operator=(const ExpansionFile&) = delete;
+
+    // Opens the file if it is not open (creating it when missing) and goes to its start. Throws
+    // ErrUnableToOpen with the path.
+    void Rewind();
+    // Throw ErrWriteError with the path.
+    void Write(const void* data, DWORD count);
+    void CutHere();
+    // Copies the whole file into a new file at targetPath, which must not exist; false, with the
+    // system's error, when it cannot be made or written (a partial copy is removed).
+    bool CopyToNewFile(const char* targetPath);
+    // Closes the file, so that it can be opened by name.
+    void Release();
+
+    char FileName[MAX_PATH];
+
+private:
+    HANDLE Handle;
+};
+
+// Reads the next storedSize bytes of package (none when 0 or less) once, writing them to
+// storedPath, created anew, and the content they hold over what expanded holds: compressed (SZDD) data
+// expanded, anything else copied unchanged, as the platform's LZ expansion does. Every stored byte
+// is read before a fault of the data is reported, so that a package cut short is reported as such.
+// Throws what the reader and writers throw (the package's ErrUnexpectedEndOfFile and ErrReadError
+// first), ErrNotEnoughMemory, and ErrInvalidOrCorrupt (package) when compressed data do not expand
+// to exactly the length they announce, which would install a wrong file.
+void PassStoredBytes(FileReader& package, int32_t storedSize, const char* storedPath,
+                     ExpansionFile& expanded);
+
 // Copies exactly count bytes (none when count is 0 or less) from package to output in chunks of
 // at most 64 KiB, one read and one write each. Throws what the reader and writer throw.
 void CopyStoredBytes(FileReader& package, FileWriter& output, int32_t count);
