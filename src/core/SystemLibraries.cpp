@@ -34,7 +34,6 @@ template <typename Function> Function Procedure(const char* dll, HMODULE* module
                : reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(*module, name)));
 }
 
-HMODULE Lz32;
 HMODULE Version;
 HMODULE CommonControls;
 
@@ -50,35 +49,6 @@ void RestrictDllSearchToSystemFolder()
                                 reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
     if (restrict != nullptr)
         restrict(SearchSystem32);
-}
-
-INT SystemLZOpenFile(LPSTR path, LPOFSTRUCT openFile, WORD style)
-{
-    typedef INT(WINAPI * Function)(LPSTR, LPOFSTRUCT, WORD);
-    Function call = Procedure<Function>("lz32.dll", &Lz32, "LZOpenFileA");
-    return call == nullptr ? LZERROR_GLOBALLOC : call(path, openFile, style);
-}
-
-LONG SystemLZSeek(INT file, LONG offset, INT origin)
-{
-    typedef LONG(WINAPI * Function)(INT, LONG, INT);
-    Function call = Procedure<Function>("lz32.dll", &Lz32, "LZSeek");
-    return call == nullptr ? LZERROR_GLOBALLOC : call(file, offset, origin);
-}
-
-LONG SystemLZCopy(INT source, INT target)
-{
-    typedef LONG(WINAPI * Function)(INT, INT);
-    Function call = Procedure<Function>("lz32.dll", &Lz32, "LZCopy");
-    return call == nullptr ? LZERROR_GLOBALLOC : call(source, target);
-}
-
-void SystemLZClose(INT file)
-{
-    typedef void(WINAPI * Function)(INT);
-    Function call = Procedure<Function>("lz32.dll", &Lz32, "LZClose");
-    if (call != nullptr)
-        call(file);
 }
 
 DWORD SystemGetFileVersionInfoSize(LPCSTR path, LPDWORD handle)
