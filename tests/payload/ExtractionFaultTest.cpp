@@ -46,6 +46,24 @@ int Extract(const ScopedTempDir& work, const std::string& destination, const std
     }
 }
 
+// Moves the process's temporary folder into the test's own folder while it lives, so that the
+// extraction temporaries it sees are this test's alone while other tests run beside it.
+class PrivateTemporaryFolder {
+public:
+    explicit PrivateTemporaryFolder(const ScopedTempDir& work)
+    {
+        Saved = GetEnvironmentVariableA("TMP", Tmp, sizeof Tmp) > 0;
+        std::string folder = work.Join("temp");
+        EXPECT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder;
+        SetEnvironmentVariableA("TMP", folder.c_str());
+    }
+    ~PrivateTemporaryFolder() { SetEnvironmentVariableA("TMP", Saved ? Tmp : nullptr); }
+
+private:
+    char Tmp[MAX_PATH];
+    bool Saved;
+};
+
 } // namespace
 
 TEST(ExtractionFaults, FullDiskStopsWithTheTargetNamedAndTheReplacedFileWhole)
@@ -54,6 +72,7 @@ TEST(ExtractionFaults, FullDiskStopsWithTheTargetNamedAndTheReplacedFileWhole)
     if (drive == nullptr || drive[0] == '\0')
         GTEST_SKIP() << "no small drive: mounting a tmpfs was refused on this machine";
     ScopedTempDir work;
+    PrivateTemporaryFolder temporaryFolder(work);
     std::string destination = std::string(drive) + "\\dest";
     RemoveTree(destination);
     ASSERT_TRUE(CreateDirectoryA(destination.c_str(), nullptr)) << destination;
