@@ -20,13 +20,15 @@ namespace {
 // The DLLs the program imports or loads, and those the shell, the common controls and COM load
 // for a folder browser, a property sheet and shortcuts; known DLLs are left out, as Windows takes
 // them from the system folder whatever lies beside a program. version.dll is left out too: Wine's
-// own user32 imports it (Windows' does not), so under Wine any window program would load it. The test's entry
-// in tests/CMakeLists.txt lists the same names.
+// own user32 imports it (Windows' does not), so under Wine any window program would load it. So
+// is msimg32: Wine's own built-in DLLs, told to prefer native ones, now and then load it from the
+// program's folder through their imports while the wizard paints; Setup.exe neither imports nor
+// loads it. The test's entry in tests/CMakeLists.txt lists the same names.
 const char* const PlantedNames[] = {
-    "lz32",          "comctl32",      "uxtheme",  "propsys", "dwmapi",   "cryptbase", "profapi",
-    "windowscodecs", "msimg32",       "riched20", "apphelp", "winmm",    "userenv",   "mpr",
-    "netapi32",      "secur32",       "ntmarta",  "samcli",  "linkinfo", "ntshrui",   "srvcli",
-    "cscapi",        "explorerframe", "shdocvw",  "ieframe", "browseui",
+    "lz32",          "comctl32", "uxtheme", "propsys",  "dwmapi",  "cryptbase", "profapi",
+    "windowscodecs", "riched20", "apphelp", "winmm",    "userenv", "mpr",       "netapi32",
+    "secur32",       "ntmarta",  "samcli",  "linkinfo", "ntshrui", "srvcli",    "cscapi",
+    "explorerframe", "shdocvw",  "ieframe", "browseui",
 };
 
 std::string Beside(const char* name)
