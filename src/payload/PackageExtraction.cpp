@@ -174,15 +174,6 @@ void CopyIntoPlace(const char* expandedPath, const char* targetPath)
     }
 }
 
-// A target that is not there is written directly: no file of the user's is to be kept whole. A
-// copy that fails is removed, so that no partial file is left under the target's name; a file that
-// another program made meanwhile is left alone.
-void CopyIntoNewFile(ExpansionFile& expanded, const char* targetPath)
-{
-    if (!expanded.CopyToNewFile(targetPath))
-        throw ZorvaneException(ErrWriteError, targetPath);
-}
-
 bool IsNewerVersion(const char* newPath, const char* oldPath)
 {
     DWORD newHigh, newLow, oldHigh, oldLow;
@@ -198,8 +189,11 @@ bool IsNewerVersion(const char* newPath, const char* oldPath)
 void InstallExpandedFile(ExpansionFile& expanded, const char* targetPath, uint16_t mode, FileWriter& log)
 {
     if (GetFileAttributesA(targetPath) == INVALID_FILE_ATTRIBUTES) {
+        // Written directly: no file of the user's is to be kept whole. A failed copy is removed;
+        // a file another program made meanwhile is left alone.
         WriteLogRecord(log, FileRecord, targetPath);
-        CopyIntoNewFile(expanded, targetPath);
+        if (!expanded.CopyToNewFile(targetPath))
+            throw ZorvaneException(ErrWriteError, targetPath);
         return;
     }
     expanded.Release();
