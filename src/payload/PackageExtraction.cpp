@@ -312,10 +312,10 @@ void PassStoredBytes(FileReader& package, int32_t storedSize, const char* stored
         while (stream->LeadSize > 0 && WriteExpanded(stream, stream->Lead, stream->LeadSize))
             stream->LeadSize = PassChunk(stream);
     }
-    while (PassChunk(stream) > 0) {
-    }
     if (stream->StoredFault)
         std::rethrow_exception(stream->StoredFault);
+    // What the expansion left unread, so that a package cut short is reported as such.
+    CopyStoredBytes(package, stored, stream->Left);
     if (stream->ExpandedFault)
         std::rethrow_exception(stream->ExpandedFault);
     expanded.CutHere();
