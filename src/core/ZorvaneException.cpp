@@ -1,6 +1,7 @@
 #include "core/ZorvaneException.h"
 
 #include <stdio.h>
+#include <string.h>
 
 char MessageTextBuffer[1024];
 
@@ -52,6 +53,26 @@ ZorvaneException::ZorvaneException(int errorCode, const char* name)
     if (name != nullptr)
         lstrcpynA(FileName, name, sizeof FileName);
     CaptureSystemError(*this);
+}
+
+ZorvaneException PathTooLong(int errorCode, const char* path)
+{
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    ZorvaneException error(errorCode);
+    const size_t room = sizeof error.FileName - 1;
+    const size_t length = strlen(path);
+    if (length <= room) {
+        memcpy(error.FileName, path, length + 1);
+        return error;
+    }
+    // The end carries the file's own name and the folders nearest to it: it gets the larger part.
+    const char ellipsis[] = "...";
+    const size_t head = 64;
+    const size_t tail = room - head - (sizeof ellipsis - 1);
+    memcpy(error.FileName, path, head);
+    memcpy(error.FileName + head, ellipsis, sizeof ellipsis - 1);
+    memcpy(error.FileName + head + sizeof ellipsis - 1, path + length - tail, tail + 1);
+    return error;
 }
 
 const char* ComposeMessageText(const ZorvaneException& error)

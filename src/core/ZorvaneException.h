@@ -39,6 +39,11 @@ public:
     int ErrorCode;
 };
 
+// An exception of errorCode for a path that does not fit MAX_PATH (any length): the system's "file
+// name too long" error, and in FileName the path itself, or, when it is too long for that, its
+// start and its end joined by "..." so that both the drive and the file name show.
+ZorvaneException PathTooLong(int errorCode, const char* path);
+
 // Holds the text of the last ComposeMessageText; overwritten by every composition.
 extern char MessageTextBuffer[1024];
 

@@ -12,6 +12,7 @@
 #include <exception>
 #include <memory>
 #include <new>
+#include <stdio.h>
 #include <string.h>
 
 namespace {
@@ -22,13 +23,24 @@ const char ExpandedPrefix[] = "~vx";
 // every call costs more than the bytes it moves.
 const DWORD CopyChunkSize = 64 * 1024;
 
-// Makes both temporaries, empty, in the user's temporary folder. On failure neither is left.
+// Makes both temporaries, empty, in the user's temporary folder. On failure neither is left, and
+// the error names the folder.
 void MakeTemporaries(char* storedPath, char* expandedPath)
 {
     char folder[MAX_PATH];
     DWORD length = GetTempPathA(sizeof folder, folder);
-    if (length == 0 || length >= sizeof folder)
-        throw ZorvaneException(ErrUnableToOpen);
+    if (length == 0)
+        throw ZorvaneException(ErrUnableToOpen, "%TEMP%");
+    if (length >= sizeof folder) {
+        // Asked again with room for the whole name, only to show it.
+        char whole[4 * MAX_PATH];
+        DWORD again = GetTempPathA(sizeof whole, whole);
+        throw PathTooLong(ErrUnableToOpen, again > 0 && again < sizeof whole ? whole : "%TEMP%");
+    }
+    if (length > ReplaceableFolderLength) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        throw ZorvaneException(ErrUnableToOpen, folder);
+    }
     if (GetTempFileNameA(folder, StoredPrefix, 0, storedPath) == 0)
         throw ZorvaneException(ErrUnableToOpen, folder);
     if (GetTempFileNameA(folder, ExpandedPrefix, 0, expandedPath) == 0) {
@@ -53,18 +65,23 @@ bool ReadNextHeader(FileReader& package, PackageEntry* entry)
     return true;
 }
 
-// The entry's full target path in target (MAX_PATH bytes); false when it does not fit.
-// Only for an entry that CheckPackageEntry found sound.
-bool ComposeTargetPath(const PackageEntry& entry, char* target)
+// The entry's full target path in target (MAX_PATH bytes). Only for an entry that
+// CheckPackageEntry found sound. A path that does not fit is a matter of the folder chosen, not of
+// the package: ErrWriteError names it, with the system's "file name too long" text.
+void ComposeTargetPath(const PackageEntry& entry, char* target)
 {
     if (IsSystemFolderTarget(entry)) {
         UINT length = GetSystemDirectoryA(target, MAX_PATH);
         if (length == 0 || length >= MAX_PATH)
-            return false;
+            throw ZorvaneException(ErrWriteError, TargetRelativePath(entry));
     } else {
         lstrcpynA(target, DestinationFolder, MAX_PATH);
     }
-    return AppendPathComponent(target, TargetRelativePath(entry));
+    if (!AppendPathComponent(target, TargetRelativePath(entry))) {
+        char whole[MAX_PATH + PackageTextSize + 1];
+        snprintf(whole, sizeof whole, "%s\\%s", target, TargetRelativePath(entry));
+        throw PathTooLong(ErrWriteError, whole);
+    }
 }
 
 // One entry's stored bytes on their single pass: each chunk read from the package goes to the
@@ -135,21 +152,49 @@ bool WriteExpanded(void* context, const unsigned char* data, size_t count)
 // The largest expanded length the platform's expansion reports: it answers in a signed 32-bit count.
 const uint32_t MaxExpandedLength = 0x7FFFFFFF;
 
+// Swaps a target that another program holds open, sharing everything (an indexer, a viewer), for
+// partPath: the system renames no file over one that is open, but it does rename the open file
+// itself. The old file goes aside under a temporary name in its folder, the new one takes its
+// name, and the old one is deleted (it vanishes once the other program lets it go). When the new
+// file cannot take the name, the old one is put back. False, with the system's error, on failure.
+bool SwapHeldFile(const char* partPath, const char* targetPath, const char* folder)
+{
+    char asidePath[MAX_PATH];
+    if (GetTempFileNameA(folder, "~vo", 0, asidePath) == 0)
+        return false;
+    if (!MoveFileForReplacement(targetPath, asidePath, MOVEFILE_REPLACE_EXISTING)) {
+        DWORD error = GetLastError();
+        DeleteFileA(asidePath);
+        SetLastError(error);
+        return false;
+    }
+    if (!MoveFileForReplacement(partPath, targetPath, 0)) {
+        DWORD error = GetLastError();
+        MoveFileForReplacement(asidePath, targetPath, 0);
+        SetLastError(error);
+        return false;
+    }
+    DeleteFileA(asidePath);
+    return true;
+}
+
 // Puts the expanded file at targetPath so that a file already there stays whole until the new one
 // is complete: the copy goes to a temporary name in the target's folder, then one replacing rename
 // takes the target's place. On any failure the temporary is removed, the target is as it was, and
 // ErrWriteError names the target.
 void CopyIntoPlace(const char* expandedPath, const char* targetPath)
 {
-    // A read-only file, or one another program holds, is reported before anything is written: a
-    // rename could replace a held file on some systems and leave that program a stale view.
+    // A read-only file, or one another program holds so that it cannot be replaced, is reported
+    // before anything is written. Programs that share everything (indexers, viewers) do not count:
+    // the probe asks for what a replacement needs and shares what they share.
     DWORD attributes = GetFileAttributesA(targetPath);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
         // As the system refuses to write it, whatever rights this process may hold.
         SetLastError(ERROR_ACCESS_DENIED);
         throw ZorvaneException(ErrWriteError, targetPath);
     }
-    HANDLE probe = CreateFileA(targetPath, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE probe = CreateFileA(targetPath, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
     if (probe == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_NOT_FOUND)
         throw ZorvaneException(ErrWriteError, targetPath);
     if (probe != INVALID_HANDLE_VALUE)
@@ -158,16 +203,16 @@ void CopyIntoPlace(const char* expandedPath, const char* targetPath)
     char baseName[MAX_PATH];
     char extension[MAX_PATH];
     SplitPath(targetPath, folder, baseName, extension);
-    char partPath[MAX_PATH];
-    // GetTempFileNameA wants room for a 13-character name after the folder.
-    if (strlen(folder) + 14 > MAX_PATH || GetTempFileNameA(folder, "~vr", 0, partPath) == 0)
+    if (strlen(folder) > ReplaceableFolderLength) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
         throw ZorvaneException(ErrWriteError, targetPath);
-    if (!CopyFileA(expandedPath, partPath, FALSE)) {
-        ZorvaneException error(ErrWriteError, targetPath);
-        DeleteFileA(partPath);
-        throw error;
     }
-    if (!MoveFileExA(partPath, targetPath, MOVEFILE_REPLACE_EXISTING)) {
+    char partPath[MAX_PATH];
+    if (GetTempFileNameA(folder, "~vr", 0, partPath) == 0)
+        throw ZorvaneException(ErrWriteError, targetPath);
+    if (!CopyFileA(expandedPath, partPath, FALSE) ||
+        (!MoveFileForReplacement(partPath, targetPath, MOVEFILE_REPLACE_EXISTING) &&
+         !SwapHeldFile(partPath, targetPath, folder))) {
         ZorvaneException error(ErrWriteError, targetPath);
         DeleteFileA(partPath);
         throw error;
@@ -218,9 +263,10 @@ void InstallExpandedFile(ExpansionFile& expanded, const char* targetPath, uint16
 void ExtractEntry(HWND progress, FileReader& package, FileWriter& log, const PackageEntry& entry,
                   const char* storedPath, ExpansionFile& expanded, char* shownBuffer, const char** shownText)
 {
-    char targetPath[MAX_PATH];
-    if (CheckPackageEntry(entry) != EntryIsSound || !ComposeTargetPath(entry, targetPath))
+    if (CheckPackageEntry(entry) != EntryIsSound)
         throw ZorvaneException(ErrInvalidOrCorrupt, package.FileName);
+    char targetPath[MAX_PATH];
+    ComposeTargetPath(entry, targetPath);
 
     if (*shownText == nullptr || strcmp(*shownText, entry.DisplayText) != 0) {
         SetProgressStatus(progress, entry.DisplayText);
@@ -250,6 +296,8 @@ unsigned PercentRead(DWORD position, DWORD size)
 }
 
 } // namespace
+
+BOOL(WINAPI* MoveFileForReplacement)(LPCSTR, LPCSTR, DWORD) = MoveFileExA;
 
 void ExtractPackage(HWND progress, FileReader& package, FileWriter& log)
 {

@@ -12,9 +12,11 @@
 // the progress dialog (null: no reports). Ends normally when fewer than a header's bytes are
 // left after an entry. Throws ZorvaneException:
 //   ErrUnexpectedEndOfFile (package) for an empty package or one cut inside an entry;
-//   ErrInvalidOrCorrupt (package) for an entry whose target would leave its folder, does not
-//     fit in MAX_PATH, or whose text fields lack their terminator (nothing of that entry is done),
-//     and for stored bytes that do not expand exactly (the entry is not installed);
+//   ErrInvalidOrCorrupt (package) for an entry whose target would leave its folder or whose text
+//     fields lack their terminator (nothing of that entry is done), and for stored bytes that do
+//     not expand exactly (the entry is not installed);
+//   ErrWriteError (target, shortened to fit) with the system's "file name too long" error for a
+//     target path that does not fit MAX_PATH (nothing of that entry is done);
 //   ErrUnableToOpen (temporary folder or file) when the temporaries cannot be made or opened;
 //   ErrFailedToCreateFolder (folder) when a target's folder chain cannot be made;
 //   ErrWriteError (target) when a file cannot be copied into place, or (log) from the log;
@@ -22,6 +24,14 @@
 // Both temporaries ("~vt", "~vx" in the temporary folder) are gone when it returns or throws.
 // What was installed and logged before a failure stays. Processes no window messages.
 void ExtractPackage(HWND progress, FileReader& package, FileWriter& log);
+
+// The longest folder path, its trailing backslash included, in which an existing file can be
+// replaced or the temporaries made: the system wants room for a 13-character name after it.
+const size_t ReplaceableFolderLength = MAX_PATH - 14;
+
+// The rename that puts a replacement in place (MoveFileExA). Tests put a failing one here to see
+// that a failed replacement leaves the old file whole.
+extern BOOL(WINAPI* MoveFileForReplacement)(LPCSTR, LPCSTR, DWORD);
 
 // The expansion temporary, held open from one entry to the next: each entry's content is written
 // over the last one's and the file cut at its end, and a new target is written from it. Opening a

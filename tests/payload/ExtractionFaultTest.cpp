@@ -115,29 +115,46 @@ TEST(ExtractionFaults, FullDiskStopsWithTheTargetNamedAndTheReplacedFileWhole)
 
 TEST(ExtractionFaults, TargetHeldOpenOrReadOnlyStopsWithTheTargetNamedAndStaysWhole)
 {
-    for (bool readOnly : {false, true}) {
-        SCOPED_TRACE(readOnly ? "read-only target" : "target held open without sharing");
+    const struct {
+        const char* Name;
+        bool ReadOnly;
+        DWORD Sharing; // of the program holding the target open
+        bool Replaced;
+    } cases[] = {
+        {"read-only target", true, 0, false},
+        {"target held open without sharing", false, 0, false},
+        {"target held open sharing all but deletion", false, FILE_SHARE_READ | FILE_SHARE_WRITE, false},
+        // An indexer or a viewer: it keeps its view of the old file, the new one takes the name.
+        {"target held open sharing everything", false, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
         ScopedTempDir work;
         std::string destination = work.Join("dest");
         ASSERT_TRUE(CreateDirectoryA(destination.c_str(), nullptr));
         std::string target = destination + "\\Readme.txt";
         WriteTestFile(target, "the user's edited readme");
         HANDLE held = INVALID_HANDLE_VALUE;
-        if (readOnly)
+        if (c.ReadOnly)
             ASSERT_TRUE(SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY));
         else
-            held = CreateFileA(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        ASSERT_TRUE(readOnly || held != INVALID_HANDLE_VALUE);
+            held = CreateFileA(target.c_str(), GENERIC_READ, c.Sharing, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_TRUE(c.ReadOnly || held != INVALID_HANDLE_VALUE);
 
         std::string errorFile;
         std::string package =
             PackageEntryBytes("Readme.txt", "Read me", SzddLiterals("new readme\r\n"), AlwaysReplace);
-        EXPECT_EQ(Extract(work, destination, package, &errorFile), ErrWriteError);
-        EXPECT_EQ(errorFile, target);
+        EXPECT_EQ(Extract(work, destination, package, &errorFile), c.Replaced ? 0 : ErrWriteError);
         if (held != INVALID_HANDLE_VALUE)
             CloseHandle(held);
         SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
-        EXPECT_EQ(ReadTestFile(target), "the user's edited readme");
-        EXPECT_EQ(FilesMatching(destination + "\\~vr*"), std::vector<std::string>{});
+        if (c.Replaced) {
+            EXPECT_EQ(ReadTestFile(target), "new readme\r\n");
+        } else {
+            EXPECT_EQ(errorFile, target);
+            EXPECT_EQ(ReadTestFile(target), "the user's edited readme");
+        }
+        EXPECT_EQ(FilesMatching(destination + "\\~v*"), std::vector<std::string>{});
     }
 }

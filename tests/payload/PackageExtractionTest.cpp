@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -218,14 +219,15 @@ protected:
         Restore("TEMP", SavedTemp);
     }
 
-    // Writes the package and extracts it; 0 when extraction returned, else the error's code.
-    int Extract(const std::string& package, bool withDialog = true)
+    // Writes the package and extracts it, logging to log or else to LogPath; 0 when extraction
+    // returned, else the error's code.
+    int Extract(const std::string& package, bool withDialog = true, FileWriter* log = nullptr)
     {
         WriteTestFile(PackagePath, package);
         FileReader reader(PackagePath.c_str());
-        FileWriter log(LogPath.c_str());
+        std::unique_ptr<FileWriter> ownLog(log == nullptr ? new FileWriter(LogPath.c_str()) : nullptr);
         try {
-            ExtractPackage(withDialog ? Dialog : nullptr, reader, log);
+            ExtractPackage(withDialog ? Dialog : nullptr, reader, log == nullptr ? *ownLog : *log);
             return 0;
         } catch (const ZorvaneException& error) {
             ErrorFile = error.FileName;
@@ -590,19 +592,101 @@ TEST_F(PackageExtractionTest, UnsoundEntryIsRefusedBeforeAnythingOfItIsDone)
     }
 }
 
-TEST_F(PackageExtractionTest, TargetPathBeyondThePathLimitIsRefused)
+TEST_F(PackageExtractionTest, TargetPathBeyondThePathLimitIsBlamedOnTheFolderNotThePackage)
 {
-    // 250 + backslash + 10 = 261 bytes: two more than a path can hold.
-    std::string longFolder = Dir.Path() + "\\" + std::string(249 - Dir.Path().size(), 'd');
-    ASSERT_EQ(longFolder.size(), 250u);
-    lstrcpynA(DestinationFolder, longFolder.c_str(), MAX_PATH);
     WriteTestFile(PackagePath, "");
     WriteTestFile(LogPath, "");
-    std::vector<std::string> before = Tree(Dir.Path());
-    EXPECT_EQ(Extract(PackageEntryBytes("Readme.txt", "Read me", "readme")), ErrInvalidOrCorrupt);
-    EXPECT_EQ(ErrorFile, PackagePath);
-    EXPECT_EQ(Status(), "");
-    EXPECT_EQ(Tree(Dir.Path()), before);
+    // Target paths of 259 bytes (the most a path holds) and of 260 and 261.
+    for (size_t targetLength : {259u, 260u, 261u}) {
+        SCOPED_TRACE(targetLength);
+        std::string folder = Dir.Path() + "\\" + std::string(targetLength - 12 - Dir.Path().size(), 'd');
+        ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+        lstrcpynA(DestinationFolder, folder.c_str(), MAX_PATH);
+        std::string target = folder + "\\Readme.txt";
+        ASSERT_EQ(target.size(), targetLength);
+        int code = Extract(PackageEntryBytes("Readme.txt", "Read me", "readme"));
+        if (targetLength < MAX_PATH) {
+            EXPECT_EQ(code, 0) << ErrorFile;
+            EXPECT_EQ(ReadTestFile(target), "readme");
+        } else {
+            EXPECT_EQ(code, ErrWriteError);
+            EXPECT_EQ(SystemError, static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+            // Shortened in the middle to fit: the drive and the file's own name both show.
+            EXPECT_EQ(ErrorFile.size(), MAX_PATH - 1u) << ErrorFile;
+            EXPECT_EQ(ErrorFile.substr(0, 10), target.substr(0, 10));
+            EXPECT_NE(ErrorFile.find("..."), std::string::npos);
+            EXPECT_EQ(ErrorFile.substr(ErrorFile.size() - 12), "d\\Readme.txt");
+            EXPECT_EQ(Tree(folder), std::vector<std::string>());
+        }
+        EXPECT_EQ(Tree(TemporaryFolder), std::vector<std::string>());
+        EXPECT_TRUE(RemoveTree(folder));
+    }
+}
+
+TEST_F(PackageExtractionTest, RecordGoesInTheLogBeforeTheFileGoesInPlace)
+{
+    WriteTestFile(Target("Readme.txt"), "old readme");
+    for (const char* name : {"New.txt", "Readme.txt"}) {
+        SCOPED_TRACE(name);
+        // A log that takes no record: a pipe whose reading end is gone before extraction starts.
+        std::string pipe = "\\\\.\\pipe\\zorvane-log-" + std::to_string(GetCurrentProcessId());
+        HANDLE reading =
+            CreateNamedPipeA(pipe.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE, 1, 4096, 4096, 0, nullptr);
+        ASSERT_NE(reading, INVALID_HANDLE_VALUE);
+        FileWriter log(pipe.c_str());
+        CloseHandle(reading);
+        EXPECT_EQ(
+            Extract(PackageEntryBytes(name, name, SzddLiterals("new content"), AlwaysReplace), true, &log),
+            ErrWriteError);
+        EXPECT_EQ(ErrorFile, pipe);
+        EXPECT_FALSE(FileExists(Target("New.txt"))) << "a file in place that the log does not name";
+        EXPECT_EQ(ReadTestFile(Target("Readme.txt")), "old readme");
+        EXPECT_EQ(FilesMatching(Destination + "\\~v*"), std::vector<std::string>());
+        EXPECT_EQ(Tree(TemporaryFolder), std::vector<std::string>());
+    }
+}
+
+// Fails the calls of the replacing rename whose bits are set in FailingMoves (bit 0: the first).
+unsigned FailingMoves = 0;
+unsigned MovesMade = 0;
+BOOL WINAPI MoveFailingSome(LPCSTR from, LPCSTR to, DWORD flags)
+{
+    if ((FailingMoves >> MovesMade++) & 1) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return MoveFileExA(from, to, flags);
+}
+
+TEST_F(PackageExtractionTest, ReplacementWhoseRenameFailsLeavesTheOldFileWholeAndNoTemporary)
+{
+    struct {
+        const char* Name;
+        unsigned Failing; // the replacing rename; the old file aside; the new file in; the old one back
+        bool Replaced;
+    } cases[] = {
+        {"replacing rename refused, the file set aside instead", 0x1, true},
+        {"the new file does not take the name: the old one back", 0x5, false},
+        {"every rename refused", ~0u, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        WriteTestFile(Target("Readme.txt"), "old readme");
+        WriteTestFile(LogPath, "");
+        FailingMoves = c.Failing;
+        MovesMade = 0;
+        MoveFileForReplacement = MoveFailingSome;
+        int code =
+            Extract(PackageEntryBytes("Readme.txt", "Read me", SzddLiterals("new readme"), AlwaysReplace));
+        MoveFileForReplacement = MoveFileExA;
+        EXPECT_EQ(code, c.Replaced ? 0 : ErrWriteError);
+        EXPECT_EQ(ReadTestFile(Target("Readme.txt")), c.Replaced ? "new readme" : "old readme");
+        if (!c.Replaced) {
+            EXPECT_EQ(ErrorFile, Target("Readme.txt"));
+        }
+        EXPECT_EQ(FilesMatching(Destination + "\\~v*"), std::vector<std::string>());
+        EXPECT_EQ(Tree(TemporaryFolder), std::vector<std::string>());
+    }
 }
 
 TEST_F(PackageExtractionTest, DataThatDoesNotExpandExactlyIsRefusedAndNeverInstalled)
