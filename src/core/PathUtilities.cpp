@@ -17,6 +17,18 @@ void CopyPart(char* target, const char* source, size_t count)
 // Length of a text known to belong in a MAX_PATH buffer; MAX_PATH when it does not fit.
 size_t BoundedLength(const char* text) { return strnlen(text, MAX_PATH); }
 
+bool ReadFileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* identity)
+{
+    // No access asked and everything shared: a running program's own file opens too.
+    HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    bool read = GetFileInformationByHandle(file, identity) != FALSE;
+    CloseHandle(file);
+    return read;
+}
+
 } // namespace
 
 void SplitPath(const char* path, char* folder, char* baseName, char* extension)
@@ -134,4 +146,12 @@ bool RemoveFolderChain(const char* path)
             return true;
         *parent = '\0';
     }
+}
+
+bool IsSameFile(const char* first, const char* second)
+{
+    BY_HANDLE_FILE_INFORMATION a, b;
+    return ReadFileIdentity(first, &a) && ReadFileIdentity(second, &b) &&
+           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
 }

@@ -27,3 +27,7 @@ bool CreateFolderChain(const char* path, int* created = nullptr);
 // Removes the folder, then each parent while the system lets it (only empty folders go).
 // True only when the walk removed the path's first component itself.
 bool RemoveFolderChain(const char* path);
+
+// True when both paths name one existing file or folder, however each is spelt (short 8.3 names,
+// letter case, links): the volume and the file index of the open files are compared.
+bool IsSameFile(const char* first, const char* second);

@@ -32,9 +32,12 @@ const DWORD RegistrationWaitMs = 10000;
 // destination can take them all.
 const char* const DestinationNames[] = {InstallLogName, UninstallerName, ProductProgramName, "Wendlor.exe"};
 
-// True when every name the installation forms inside DestinationFolder fits MAX_PATH.
+// True when every name the installation forms inside DestinationFolder fits MAX_PATH, and an
+// existing file there can be replaced (which needs room for a temporary name beside it).
 bool DestinationHoldsItsNames()
 {
+    if (strnlen(DestinationFolder, MAX_PATH) + 1 > ReplaceableFolderLength)
+        return false;
     for (const char* name : DestinationNames) {
         char path[MAX_PATH];
         lstrcpynA(path, DestinationFolder, sizeof path);
@@ -64,13 +67,30 @@ void GetOwnProgramPath(char* path)
     }
 }
 
+// The error for a package path that does not fit MAX_PATH (a program renamed to a longer name
+// without an extension): it names the package meant, this program's path with the extension "z".
+ZorvaneException PackagePathTooLong()
+{
+    char path[4 * MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    if (length == 0 || length >= sizeof path)
+        return PathTooLong(ErrUnableToOpen, "Setup.z");
+    char* name = strrchr(path, '\\');
+    name = name == nullptr ? path : name + 1;
+    char* dot = strrchr(name, '.');
+    if (dot == nullptr || dot == name) // a name whose only dot leads is all base name
+        dot = path + length;
+    snprintf(dot, sizeof path - (dot - path), ".z");
+    return PathTooLong(ErrUnableToOpen, path);
+}
+
 // Copies this program to the uninstaller's path. Started from that very file (a reinstall run
-// from the installation folder) there is nothing to copy.
+// from the installation folder, under whatever spelling of its path) there is nothing to copy.
 void CopySelfAsUninstaller(const char* uninstallerPath)
 {
     char ownPath[MAX_PATH];
     GetOwnProgramPath(ownPath);
-    if (lstrcmpiA(ownPath, uninstallerPath) == 0)
+    if (IsSameFile(ownPath, uninstallerPath))
         return;
     if (!CopyFileA(ownPath, uninstallerPath, FALSE))
         throw ZorvaneException(ErrWriteError, uninstallerPath);
@@ -120,10 +140,8 @@ void RunInstall(HWND backdrop)
     std::unique_ptr<FileReader> package;
     try {
         char packagePath[MAX_PATH];
-        if (!PathBesideProgram(packagePath, "z", false)) {
-            GetOwnProgramPath(packagePath);
-            throw ZorvaneException(ErrFileNotFound, packagePath);
-        }
+        if (!PathBesideProgram(packagePath, "z", false))
+            throw PackagePathTooLong();
         package.reset(new (std::nothrow) FileReader(packagePath));
         if (!package)
             throw ZorvaneException(ErrNotEnoughMemory);
@@ -132,7 +150,13 @@ void RunInstall(HWND backdrop)
         return;
     }
 
-    if (RunInstallWizard(backdrop) == 0) {
+    int finished = RunInstallWizard(backdrop);
+    if (finished < 0) {
+        // The wizard could not be shown at all: that is no consent to install.
+        ShowError(ZorvaneException(ErrUnableToShowDialog, ": comctl32.dll"), backdrop);
+        return;
+    }
+    if (finished == 0) {
         MessageBoxA(backdrop, "Setup aborted.", SetupCaption, MB_OK);
         return;
     }

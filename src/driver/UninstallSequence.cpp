@@ -18,6 +18,9 @@ const char NotInstalledText[] =
 const char ConfirmText[] =
     "This will uninstall TALVIQ Project Zorvane 2 Demo from your system.\rDo you want to "
     "continue with Uninstall?";
+const char UntrustedFolderText[] =
+    "The installation folder of TALVIQ Project Zorvane 2 Demo cannot be used:\r%s\rUninstall will not "
+    "continue...";
 const char UnregisterFailedText[] = "Failed to unregister TALVIQ Project Zorvane";
 const char RemovedText[] =
     "Uninstall removed program files.\rYou should reboot your computer to complete uninstall.";
@@ -61,6 +64,14 @@ void RunUninstall(HWND backdrop)
                        sizeof installationFolder);
     if (installationFolder[0] == '\0') {
         MessageBoxA(backdrop, NotInstalledText, UninstallCaption, MB_OK | MB_ICONERROR);
+        return;
+    }
+    // The log's records are acted on only inside this folder: one that cannot serve as that
+    // boundary would leave every file in place while the entries went, so nothing is touched.
+    if (!NormalizeInstallationFolder(installationFolder)) {
+        char text[sizeof UntrustedFolderText + MAX_PATH];
+        snprintf(text, sizeof text, UntrustedFolderText, installationFolder);
+        MessageBoxA(backdrop, text, UninstallCaption, MB_OK | MB_ICONERROR);
         return;
     }
     if (!WaitForProductExit(backdrop, GuardMode::Uninstall))

@@ -58,11 +58,31 @@ bool StaysBelow(const char* relative)
     return length == 0 || IsContainedRelativePath(work);
 }
 
-// Keeps folder only when it can be trusted as a boundary: absolute, without "." or "..", and
-// without its trailing backslash (a drive root keeps it).
+// Folds each run of backslashes after the root into one: the system reads C:\\a\\\\b as C:\\a\\b, and
+// so must the comparison of paths. The two that open a network path stay.
+void FoldSeparators(char* path)
+{
+    char* to = path;
+    const char* from = path;
+    if (from[0] == '\\' && from[1] == '\\') {
+        to += 2;
+        from += 2;
+    }
+    for (; *from != '\0'; ++from)
+        if (*from != '\\' || to == path || to[-1] != '\\')
+            *to++ = *from;
+    *to = '\0';
+}
+
+// Keeps folder only when it can be trusted as a boundary: absolute, without "." or "..", its
+// separators folded and without its trailing backslash (a drive root keeps it).
 void AdoptFolder(char* folder)
 {
     size_t length = strnlen(folder, MAX_PATH);
+    if (length < MAX_PATH) {
+        FoldSeparators(folder);
+        length = strlen(folder);
+    }
     if (length >= MAX_PATH || !IsAbsolutePath(folder) || !StaysBelow(BelowRoot(folder))) {
         folder[0] = '\0';
         return;
@@ -151,7 +171,10 @@ void RemovalPass(FileReader& log, char kind, const AllowedFolders& allowed)
 {
     char line[LogLineSize];
     while (!log.AtEnd()) {
-        if (!ReadWholeLine(log, line) || line[0] != kind || !IsRemovable(line + 1, allowed))
+        if (!ReadWholeLine(log, line) || line[0] != kind)
+            continue;
+        FoldSeparators(line + 1);
+        if (!IsRemovable(line + 1, allowed))
             continue;
         if (kind == FileRecord)
             DeleteFileA(line + 1);
@@ -178,6 +201,17 @@ void RequestUninstallerDeletion(const char* installationFolder)
 }
 
 } // namespace
+
+bool NormalizeInstallationFolder(char* folder)
+{
+    char adopted[MAX_PATH];
+    lstrcpynA(adopted, folder, sizeof adopted);
+    AdoptFolder(adopted);
+    if (adopted[0] == '\0')
+        return false;
+    memcpy(folder, adopted, strlen(adopted) + 1);
+    return true;
+}
 
 int RemoveLoggedFiles(HWND owner, const char* installationFolder)
 {

@@ -6,12 +6,18 @@
 // Deletes every file the log Setup.log in installationFolder names ('+'), then removes every
 // folder chain it names ('#'), deletes the log and asks Windows to delete installationFolder's
 // Setup.exe at the next start (Wininit.ini and the system's own pending deletions). A record is
-// acted on only when its path is absolute, has no component Windows reads as "." or "..", and lies
-// in installationFolder, the system folder or the product's Start-menu folder; any other record,
-// and a line longer than the reader's line buffer, is passed over. Files and folders that cannot
-// be deleted are passed over silently. Message boxes are owned by owner.
-// Returns 1 when the log was processed to its end; when the log cannot be opened, asks whether to
-// clear the registry entries only and returns 1 on Yes, 0 otherwise, touching nothing. When a read
-// of the log fails, shows the error and returns 0: what went so far stays gone, the log stays and
-// nothing is requested for the next start.
+// acted on only when its path (doubled backslashes read as one, as the system reads them) is absolute, has no
+// component Windows reads as "." or "..", and lies in installationFolder, the system folder or the product's
+// Start-menu folder; any other record, and a line longer than the reader's line buffer, is passed over. Files
+// and folders that cannot be deleted are passed over silently. Message boxes are owned by owner. Returns 1
+// when the log was processed to its end; when the log cannot be opened, asks whether to clear the registry
+// entries only and returns 1 on Yes, 0 otherwise, touching nothing. When a read of the log fails, shows the
+// error and returns 0: what went so far stays gone, the log stays and nothing is requested for the next
+// start.
 int RemoveLoggedFiles(HWND owner, const char* installationFolder);
+
+// Brings folder (a MAX_PATH buffer) into the form the removal compares records with: each run of
+// backslashes after the root folded into one, no trailing backslash (a drive root keeps it).
+// False, folder unchanged, when it cannot be trusted as the boundary of a removal: not absolute,
+// a "." or ".." component, or unterminated within MAX_PATH bytes.
+bool NormalizeInstallationFolder(char* folder);

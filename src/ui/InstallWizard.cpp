@@ -78,6 +78,8 @@ int RunInstallWizard(HWND owner)
     sheet.ppsp = reinterpret_cast<LPCPROPSHEETPAGEA>(pages);
 
     int result = static_cast<int>(SystemPropertySheet(&sheet));
+    if (result < 0)
+        return -1;
     if (result != 0 && !AppendPathComponent(DestinationFolder, ProductFolderSuffix))
         return 0;
     return result;

@@ -13,7 +13,8 @@ extern const char ProductFolderSuffix[];
 extern const char LicenseText[];
 
 // Runs the wizard modally over owner and returns the property sheet's result: 0 when the user
-// cancelled, anything else (-1, the sheet's own error value, included) when the user finished.
+// cancelled, -1 when the sheet could not be shown (the common controls library did not load; the
+// thread's last error says why), a positive value when the user finished.
 // On finishing, DestinationFolder becomes the chosen folder joined with ProductFolderSuffix. A
 // folder that cannot take the suffix within MAX_PATH bytes (only a proposed one: browsing refuses
 // them) makes the result 0 with DestinationFolder unchanged, so nothing installs into a cut path.

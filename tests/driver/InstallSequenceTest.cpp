@@ -90,6 +90,14 @@ protected:
     std::string Medium() const { return Temp.Join("medium"); }
     std::string SetupProgram() const { return Medium() + "\\Setup.exe"; }
     std::string Destination() const { return Temp.Join("Program Files") + Suffix; }
+    // Proposes a Program Files folder under which Destination() has length characters; returns it.
+    std::string ProposeDestinationOfLength(size_t length)
+    {
+        std::string base = Temp.Join("Program Files");
+        base += "\\" + std::string(length - (sizeof Suffix - 1) - base.size() - 1, 'p');
+        ProposeProgramFiles(base);
+        return base + Suffix;
+    }
 
     void ProposeProgramFiles(const std::string& folder)
     {
@@ -102,13 +110,16 @@ protected:
                               FALSE));
     }
 
+    // Starts program (Setup.exe of Medium() when empty); named as the application too, so that a
+    // program without the extension .exe runs as it is named.
     void Start(const std::string& program = "", const char* arguments = "")
     {
-        std::string commandLine = "\"" + (program.empty() ? SetupProgram() : program) + "\"" + arguments;
+        std::string path = program.empty() ? SetupProgram() : program;
+        std::string commandLine = "\"" + path + "\"" + arguments;
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
-        ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                   &startup, &Process));
+        ASSERT_TRUE(CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                   nullptr, &startup, &Process));
     }
     // Waits for the wizard, goes to page (0 to 2) and presses button there.
     void DriveWizard(int page, int button)
@@ -163,9 +174,9 @@ protected:
         ExpectEnded();
         return shown;
     }
-    void InstallWithDefaults(int runAnswer, int startAnswer)
+    void InstallWithDefaults(int runAnswer, int startAnswer, const std::string& program = "")
     {
-        Start();
+        Start(program);
         DriveWizard(2, PSBTN_FINISH);
         MessageBoxContent run = Answer(runAnswer);
         EXPECT_EQ(run.Text, RunQuestion);
@@ -465,4 +476,180 @@ TEST_F(InstallRun, UninstallWaitsForTheRunningProductWithItsOwnTexts)
     EXPECT_EQ(shown[1].Caption, "Uninstall");
     EXPECT_TRUE(FileExists(Destination() + "\\Setup.log")) << "nothing changed";
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, UninstallEntry));
+}
+
+// Where the folders chosen or given cannot take a name: the user is told which name and why, and
+// never blamed on the package.
+TEST_F(InstallRun, FolderLengthsAroundEachLimitInstallOrAreReportedAsFolderFaults)
+{
+    // tpz2.exe answers the registration; Readme.txt is always replaced, through a temporary beside it.
+    const std::string topLevelPackage =
+        PackageEntryBytes("tpz2.exe", "TALVIQ Project Zorvane 2 PE Demo", DemoSource("tpz2.exe"),
+                          ReplaceIfNewer) +
+        PackageEntryBytes("Wendlor.exe", "Wendlor", DemoSource("Wendlor.exe"), ReplaceIfNewer) +
+        PackageEntryBytes("Readme.txt", "Read me", SzddLiterals("readme"), AlwaysReplace);
+    struct Case {
+        size_t DestinationLength;
+        bool DemoPackage;
+        const char* Outcome; // "installs twice", "too long", or the start of the error
+    };
+    const Case cases[] = {
+        // The most a folder may hold and still have a file replaced in it.
+        {245, false, "installs twice"},
+        {246, false, "too long"},
+        {247, false, "too long"},
+        // The folder's own names fit, a subfolder's file of the package does not.
+        {240, true, "Error writing file: "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.DestinationLength);
+        std::string dest = ProposeDestinationOfLength(c.DestinationLength);
+        ASSERT_EQ(dest.size(), c.DestinationLength);
+        if (c.DemoPackage)
+            UseDemoPackage();
+        else
+            WriteTestFile(Medium() + "\\Setup.z", topLevelPackage);
+        std::string outcome = c.Outcome;
+        if (outcome == "installs twice") {
+            InstallWithDefaults(IDNO, IDNO);
+            InstallWithDefaults(IDNO, IDNO);
+            EXPECT_EQ(ReadTestFile(dest + "\\Readme.txt"), "readme");
+            EXPECT_EQ(FilesMatching(dest + "\\~v*"), std::vector<std::string>());
+            EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, UninstallEntry));
+            RemoveKeyTree(HKEY_LOCAL_MACHINE, UninstallEntry);
+            RemoveTree(StartMenuFolder());
+        } else {
+            Start();
+            DriveWizard(2, PSBTN_FINISH);
+            MessageBoxContent box = Answer(IDOK);
+            ExpectEnded();
+            if (outcome == "too long") {
+                EXPECT_EQ(box.Text.rfind("The destination folder's name is too long:\r" + dest + "\r", 0), 0u)
+                    << box.Text;
+                EXPECT_FALSE(FolderExists(Temp.Join("Program Files"))) << "nothing made";
+            } else {
+                // The target is named, shortened in the middle, with the system's reason.
+                std::string target = dest + "\\Projects\\Sample.tpz";
+                EXPECT_EQ(box.Text.rfind(c.Outcome + target.substr(0, 64) + "...", 0), 0u) << box.Text;
+                EXPECT_NE(box.Text.find("Projects\\Sample.tpz\r\x95 "), std::string::npos) << box.Text;
+                EXPECT_EQ(box.Text.find("corrupt"), std::string::npos) << box.Text;
+                EXPECT_EQ(ReadTestFile(dest + "\\Readme.txt"), DemoSource("files\\Readme.txt"));
+            }
+        }
+        RemoveTree(Temp.Join("Program Files"));
+    }
+}
+
+TEST_F(InstallRun, ReinstallFromTheUninstallersShortPathPastAFileOthersOnlyRead)
+{
+    UseDemoPackage();
+    InstallWithDefaults(IDNO, IDNO);
+    const std::string dest = Destination();
+    ASSERT_TRUE(CopyFileA((Medium() + "\\Setup.z").c_str(), (dest + "\\Setup.z").c_str(), FALSE));
+    char shortPath[MAX_PATH];
+    DWORD length = GetShortPathNameA((dest + "\\Setup.exe").c_str(), shortPath, sizeof shortPath);
+    ASSERT_TRUE(length > 0 && length < sizeof shortPath);
+    ASSERT_NE(std::string(shortPath), dest + "\\Setup.exe") << "no short alias to start from";
+    // A viewer or an indexer reading the readme shares everything with others.
+    HANDLE reader = CreateFileA((dest + "\\Readme.txt").c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+
+    InstallWithDefaults(IDNO, IDNO, shortPath);
+    CloseHandle(reader);
+    EXPECT_EQ(ReadTestFile(dest + "\\Setup.exe"), ReadTestFile(SetupProgram())) << "the uninstaller whole";
+    EXPECT_EQ(ReadTestFile(dest + "\\Readme.txt"), DemoSource("files\\Readme.txt"));
+    EXPECT_EQ(FilesMatching(dest + "\\~v*"), std::vector<std::string>());
+}
+
+// What the run needs before it can install anything, each missing in turn: the message names it.
+TEST_F(InstallRun, WhatCannotBeHadBeforeInstallingIsNamed)
+{
+    UseDemoPackage();
+    struct Case {
+        const char* Name;
+        std::string Program;  // a copy of Setup.exe under another name, beside its package
+        const char* Variable; // set for the run
+        std::string Value;
+        int WizardPage; // -1: no wizard expected
+        std::string TextStart;
+        std::string TextPart; // found further on
+    };
+    std::string longTemp = Temp.Join(std::string(250 - Temp.Path().size() - 1, 't'));
+    ASSERT_EQ(longTemp.size(), 250u);
+    ASSERT_TRUE(CreateDirectoryA(longTemp.c_str(), nullptr));
+    // Renamed without an extension: its package's name is two characters longer than its own.
+    std::string renamed = Medium() + "\\" + std::string(258 - Medium().size() - 1, 's');
+    ASSERT_EQ(renamed.size(), 258u);
+    const std::string package = renamed + ".z";
+    // Wine's own per-program setting keeps the common controls from this program alone.
+    const std::string noControls = Medium() + "\\NoControls.exe";
+    const std::string noControlsKey = "Software\\Wine\\AppDefaults\\NoControls.exe\\DllOverrides";
+    SetRawValue(HKEY_CURRENT_USER, noControlsKey, "comctl32", REG_SZ, "", 1);
+    ASSERT_TRUE(CopyFileA((Medium() + "\\Setup.z").c_str(), (Medium() + "\\NoControls.z").c_str(), FALSE));
+    const Case cases[] = {
+        // Shortened in the middle to fit, so that both its start and its own name show.
+        {"package path too long", renamed, nullptr, "", -1,
+         "Unable to open file: " + package.substr(0, 64) + "...",
+         package.substr(package.size() - 100) + "\r\x95 "},
+        {"temporary folder without room for its names", "", "TMP", longTemp, 2,
+         "Unable to open file: " + longTemp + "\\\r\x95 ", ""},
+        {"common controls cannot be loaded", noControls, nullptr, "", -1,
+         "Unable to show dialog box: comctl32.dll\r\x95 ", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        if (!c.Program.empty()) {
+            ASSERT_TRUE(CopyFileA(SetupProgram().c_str(), c.Program.c_str(), FALSE));
+        }
+        char saved[4096] = "";
+        bool hadValue = c.Variable != nullptr && GetEnvironmentVariableA(c.Variable, saved, sizeof saved) > 0;
+        if (c.Variable != nullptr)
+            SetEnvironmentVariableA(c.Variable, c.Value.c_str());
+        Start(c.Program);
+        if (c.Variable != nullptr)
+            SetEnvironmentVariableA(c.Variable, hadValue ? saved : nullptr);
+        if (c.WizardPage >= 0)
+            DriveWizard(c.WizardPage, PSBTN_FINISH);
+        MessageBoxContent box = Answer(IDOK);
+        ExpectEnded();
+        EXPECT_EQ(box.Text.rfind(c.TextStart, 0), 0u) << box.Text;
+        EXPECT_NE(box.Text.find(c.TextPart), std::string::npos) << box.Text;
+        EXPECT_EQ(box.Caption, "Setup");
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, UninstallEntry));
+        EXPECT_FALSE(FileExists(Destination() + "\\tpz2.exe")) << "nothing installed";
+        RemoveTree(Temp.Join("Program Files"));
+    }
+    EXPECT_TRUE(RemoveKeyTree(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\NoControls.exe"));
+}
+
+TEST_F(InstallRun, UninstallFoldsADoubledBackslashAndRefusesAFolderItCannotTrust)
+{
+    UseDemoPackage();
+    InstallWithDefaults(IDNO, IDNO);
+    const std::string dest = Destination();
+    auto recordFolder = [](const std::string& folder) {
+        SetRawValue(HKEY_LOCAL_MACHINE, UninstallEntry, "InstallLocation", REG_SZ, folder.c_str(),
+                    static_cast<DWORD>(folder.size() + 1));
+    };
+    std::string outside = dest + "\\..\\Project Zorvane PE";
+    recordFolder(outside);
+    std::vector<MessageBoxContent> refused = Uninstall({IDOK});
+    EXPECT_EQ(refused[0].Text, "The installation folder of TALVIQ Project Zorvane 2 Demo cannot be used:\r" +
+                                   outside + "\rUninstall will not continue...");
+    EXPECT_EQ(refused[0].Caption, "Uninstall");
+    EXPECT_EQ(refused[0].IconStyle, static_cast<UINT>(MB_ICONHAND));
+    EXPECT_TRUE(FileExists(dest + "\\Setup.log"));
+    EXPECT_TRUE(FileExists(dest + "\\tpz2.exe"));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, UninstallEntry));
+
+    std::string doubled = dest;
+    doubled.insert(doubled.rfind("\\TALVIQ"), "\\");
+    recordFolder(doubled);
+    std::vector<MessageBoxContent> shown = Uninstall({IDYES, IDOK});
+    EXPECT_EQ(shown[1].Text, Removed);
+    for (const char* file : {"tpz2.exe", "Wendlor.exe", "Readme.txt", "Projects\\Sample.tpz", "Setup.log"})
+        EXPECT_FALSE(FileExists(dest + "\\" + file)) << file;
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, UninstallEntry));
 }
