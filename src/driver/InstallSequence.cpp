@@ -5,7 +5,7 @@
 #include "core/ZorvaneException.h"
 #include "driver/ProgramStart.h"
 #include "driver/RunningInstanceGuard.h"
-#include "driver/SetupState.h"
+#include "core/SetupState.h"
 #include "payload/InstallLog.h"
 #include "payload/PackageExtraction.h"
 #include "system/ProductRegistration.h"

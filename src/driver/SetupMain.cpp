@@ -2,7 +2,7 @@
 #include "core/SystemLibraries.h"
 #include "driver/CommandLine.h"
 #include "driver/InstallSequence.h"
-#include "driver/SetupState.h"
+#include "core/SetupState.h"
 #include "driver/UninstallSequence.h"
 #include "resource.h"
 #include "ui/BackdropWindow.h"

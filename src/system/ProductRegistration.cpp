@@ -1,7 +1,7 @@
 #include "system/ProductRegistration.h"
 
 #include "core/PathUtilities.h"
-#include "driver/SetupState.h"
+#include "core/SetupState.h"
 #include "system/Registry.h"
 
 #include <stdio.h>

@@ -1,6 +1,6 @@
 #include "ui/BackdropWindow.h"
 
-#include "driver/SetupState.h"
+#include "core/SetupState.h"
 #include "resource.h"
 
 #include <stdio.h>

@@ -1,6 +1,6 @@
 #include "driver/CommandLine.h"
 
-#include "driver/SetupState.h"
+#include "core/SetupState.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,5 @@
-// Process-wide state of one setup run, shared by the sequences and the parts they call.
+// Process-wide state of one setup run, shared by the sequences and the parts they call: set by the
+// entry, read by every layer, so it lives at the bottom.
 #pragma once
 
 #include <windows.h>

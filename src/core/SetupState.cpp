@@ -1,4 +1,4 @@
-#include "driver/SetupState.h"
+#include "core/SetupState.h"
 
 HINSTANCE ModuleInstance;
 int UninstallMode;
