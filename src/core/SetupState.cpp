@@ -5,3 +5,7 @@ int UninstallMode;
 HBITMAP WizardBitmap;
 char DestinationFolder[MAX_PATH];
 char RegisteredOwnerName[128];
+SetupOptions RunOptions;
+bool CancelRequested;
+
+bool IsUnattended() { return RunOptions.Ui != UiLevel::Full; }

@@ -1,5 +1,5 @@
 // Process-wide state of one setup run, shared by the sequences and the parts they call: set by the
-// entry, read by every layer, so it lives at the bottom.
+// entry from the command line, read by every layer, so it lives at the bottom.
 #pragma once
 
 #include <windows.h>
@@ -15,3 +15,32 @@ extern HBITMAP WizardBitmap;
 extern char DestinationFolder[MAX_PATH];
 // The Windows registered owner, written into the uninstall entry.
 extern char RegisteredOwnerName[128];
+
+// Which windows a run shows. Full is the interactive run; the other two run unattended.
+enum class UiLevel {
+    Full,    // backdrop, wizard, progress, questions and message boxes
+    Passive, // backdrop and progress only
+    Quiet,   // no window at all
+};
+
+// What the switches beyond the mode asked for. Zero-initialised, it describes the interactive run.
+struct SetupOptions {
+    UiLevel Ui;
+    bool ShowHelp;          // /?: list the switches and exit codes, do nothing else
+    bool RunAtStartup;      // /runatstartup: Yes to the first closing question
+    bool Launch;            // /launch: Yes to the second closing question
+    char Folder[MAX_PATH];  // /dir: the installation folder itself, without a trailing backslash; empty: none
+    char LogPath[MAX_PATH]; // /log: the diagnostic log; empty: none
+    // Why an unattended line is refused (a short text naming the switch); empty when it is not.
+    // An interactive run ignores it.
+    char Problem[MAX_PATH + 64];
+};
+
+extern SetupOptions RunOptions;
+
+// Set when the user closes a window of a passive run (the backdrop, or the progress dialog's
+// Cancel button): the installation stops at its next progress update.
+extern bool CancelRequested;
+
+// True when RunOptions asks for a run without the wizard, questions and message boxes.
+bool IsUnattended();
