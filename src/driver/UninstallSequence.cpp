@@ -1,6 +1,8 @@
 #include "driver/UninstallSequence.h"
 
+#include "core/DiagnosticLog.h"
 #include "core/PathUtilities.h"
+#include "core/UserMessages.h"
 #include "driver/RunningInstanceGuard.h"
 #include "payload/LogRemoval.h"
 #include "system/ProductRegistration.h"
@@ -49,7 +51,7 @@ void UnregisterProduct(HWND backdrop, const char* installationFolder)
         CloseHandle(process.hProcess);
         return;
     }
-    MessageBoxA(backdrop, UnregisterFailedText, UnregisterCaption, MB_OK | MB_ICONERROR);
+    ShowMessage(backdrop, UnregisterFailedText, UnregisterCaption, MB_OK | MB_ICONERROR, IDOK, ExitFailure);
 }
 
 } // namespace
@@ -60,20 +62,28 @@ void RunUninstall(HWND backdrop)
     ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, InstallLocationValue, "", installationFolder,
                        sizeof installationFolder);
     if (installationFolder[0] == '\0') {
-        MessageBoxA(backdrop, NotInstalledText, UninstallCaption, MB_OK | MB_ICONERROR);
+        ShowMessage(backdrop, NotInstalledText, UninstallCaption, MB_OK | MB_ICONERROR, IDOK,
+                    ExitNotInstalled);
         return;
     }
+    WriteLogLine("installation", installationFolder);
     if (!WaitForProductExit(backdrop, GuardMode::Uninstall))
         return;
-    if (MessageBoxA(backdrop, ConfirmText, UninstallCaption, MB_YESNO | MB_ICONQUESTION) != IDYES)
+    WriteLogLine("guard", "the product is not running");
+    if (ShowMessage(backdrop, ConfirmText, UninstallCaption, MB_YESNO | MB_ICONQUESTION, IDYES) != IDYES)
         return;
 
     UnregisterProduct(backdrop, installationFolder);
+    WriteLogLine("unregistration", "done");
 
     const char* finalText = ErrorsText;
+    int exitCode = ExitFailure;
     if (RemoveLoggedFiles(backdrop, installationFolder) != 0) {
+        WriteLogLine("removal", "done; Setup.exe is deleted at the next restart");
         RemoveProductRegistration();
+        WriteLogLine("registry entries", "removed");
         finalText = RemovedText;
+        exitCode = ExitRestartNeeded;
     }
-    MessageBoxA(backdrop, finalText, UninstallCaption, MB_OK | MB_ICONWARNING);
+    ShowMessage(backdrop, finalText, UninstallCaption, MB_OK | MB_ICONWARNING, IDOK, exitCode);
 }
