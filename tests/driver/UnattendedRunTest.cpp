@@ -3,6 +3,7 @@
 // watched while it runs. Results come from the real file system and registry of the test prefix.
 #include "support/RegistryProbe.h"
 #include "support/ScopedTempDir.h"
+#include "support/UiDriver.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -234,6 +235,32 @@ TEST_F(UnattendedRun, PassiveInstallShowsTheBackdropAndProgressOnlyAndTakesTheGi
               "Setup, question, answered No: Do you want to start TALVIQ Project Zorvane 2 Demo right now?");
     EXPECT_EQ(RunSetup("\"" + dest + "\\Setup.exe\" /r /quiet").ExitCode, 3010u);
     EXPECT_FALSE(QueryValue(HKEY_LOCAL_MACHINE, RunKeyPath, "TPZ20").Found);
+}
+
+TEST_F(UnattendedRun, QuestionMarkAloneListsTheSwitchesAndCodesInABoxAndDoesNothingElse)
+{
+    std::string commandLine = "\"" + Program + "\" /?";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &process));
+    HWND box = WaitForProcessWindow(process.dwProcessId, DialogClass, "Setup", RunLimitMs);
+    ASSERT_NE(box, nullptr);
+    MessageBoxContent shown = ReadMessageBox(box);
+    EXPECT_EQ(FindWindowA("PZSetupClass", nullptr), nullptr) << "no backdrop";
+    PressButton(box, IDOK);
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, RunLimitMs), WAIT_OBJECT_0);
+    DWORD exitCode = ~0u;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_EQ(shown.IconStyle, static_cast<UINT>(MB_ICONASTERISK));
+    for (const char* listed : {"/quiet", "/passive", "/dir=FOLDER", "/log=FILE", "/runatstartup", "/launch",
+                               "3010", "1602", "1603", "1605", "1619", "1622", "1639"})
+        EXPECT_NE(shown.Text.find(listed), std::string::npos) << listed;
+    EXPECT_FALSE(FolderExists(Temp.Join("Program Files")));
 }
 
 // Each exit code from a real cause: the code, the log's last message, and nothing installed.
