@@ -9,7 +9,7 @@
 #include "core/FileAccess.h"
 #include "core/PathUtilities.h"
 #include "core/ZorvaneException.h"
-#include "driver/SetupState.h"
+#include "core/SetupState.h"
 #include "format/PackageFormat.h"
 #include "payload/InstallLog.h"
 #include "payload/PackageExtraction.h"

@@ -95,7 +95,7 @@ const char* ComposeMessageText(const ZorvaneException& error)
     return MessageTextBuffer;
 }
 
-void ShowError(const ZorvaneException& error, HWND owner)
+void ShowError(const ZorvaneException& error, HWND owner, int exitCode)
 {
-    MessageBoxA(owner, ComposeMessageText(error), "Setup", MB_OK | MB_ICONERROR);
+    ShowMessage(owner, ComposeMessageText(error), "Setup", MB_OK | MB_ICONERROR, IDOK, exitCode);
 }

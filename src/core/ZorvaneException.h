@@ -1,6 +1,8 @@
 // The one error type of the setup program and the text shown for it.
 #pragma once
 
+#include "core/UserMessages.h"
+
 #include <windows.h>
 
 // What went wrong; the value is the exception's ErrorCode.
@@ -51,5 +53,6 @@ extern char MessageTextBuffer[1024];
 // ErrOwnText the exception's own FileName.
 const char* ComposeMessageText(const ZorvaneException& error);
 
-// Shows the composed text in a modal message box (caption "Setup", error icon, OK) owned by owner.
-void ShowError(const ZorvaneException& error, HWND owner);
+// Shows the composed text in a modal message box (caption "Setup", error icon, OK) owned by owner;
+// an unattended run logs it and ends with exitCode instead (ShowMessage).
+void ShowError(const ZorvaneException& error, HWND owner, int exitCode = ExitFailure);

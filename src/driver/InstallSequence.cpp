@@ -1,16 +1,19 @@
 #include "driver/InstallSequence.h"
 
+#include "core/DiagnosticLog.h"
 #include "core/FileAccess.h"
 #include "core/PathUtilities.h"
+#include "core/UserMessages.h"
 #include "core/ZorvaneException.h"
 #include "driver/ProgramStart.h"
 #include "driver/RunningInstanceGuard.h"
-#include "driver/SetupState.h"
+#include "core/SetupState.h"
 #include "payload/InstallLog.h"
 #include "payload/PackageExtraction.h"
 #include "system/ProductRegistration.h"
 #include "system/Registry.h"
 #include "system/Shortcuts.h"
+#include "ui/DestinationChoice.h"
 #include "ui/InstallWizard.h"
 #include "ui/ProgressDisplay.h"
 
@@ -53,7 +56,7 @@ void ShowDestinationTooLong(HWND owner)
     snprintf(text, sizeof text,
              "The destination folder's name is too long:\r%s\rPlease choose a folder with a shorter name.",
              DestinationFolder);
-    MessageBoxA(owner, text, SetupCaption, MB_OK | MB_ICONERROR);
+    ShowMessage(owner, text, SetupCaption, MB_OK | MB_ICONERROR, IDOK, ExitFailure);
 }
 
 // The running program's own file. Throws ErrFileNotFound naming what the system gave when the
@@ -90,10 +93,13 @@ void CopySelfAsUninstaller(const char* uninstallerPath)
 {
     char ownPath[MAX_PATH];
     GetOwnProgramPath(ownPath);
-    if (IsSameFile(ownPath, uninstallerPath))
+    if (IsSameFile(ownPath, uninstallerPath)) {
+        WriteLogLine("self-copy", "started from the uninstaller itself, nothing to copy");
         return;
+    }
     if (!CopyFileA(ownPath, uninstallerPath, FALSE))
         throw ZorvaneException(ErrWriteError, uninstallerPath);
+    WriteLogLine("self-copy", uninstallerPath);
 }
 
 // Steps done while the progress dialog is shown; any ZorvaneException leaves them.
@@ -102,25 +108,30 @@ void InstallWithProgress(HWND backdrop, HWND progress, FileReader& package, File
 {
     WriteLogRecord(log, FolderRecord, DestinationFolder);
     ExtractPackage(progress, package, log);
+    WriteLogLine("extraction", "done");
 
     SetProgressStatus(progress, "Creating Registry Keys...");
     char uninstallerPath[MAX_PATH];
     lstrcpynA(uninstallerPath, DestinationFolder, sizeof uninstallerPath);
     AppendPathComponent(uninstallerPath, UninstallerName); // fits: DestinationHoldsItsNames
     WriteProductRegistration(uninstallerPath);
+    WriteLogLine("registration", "written");
     CopySelfAsUninstaller(uninstallerPath);
 
     SetProgressStatus(progress, "Creating Shortcuts...");
     char linkPath[MAX_PATH];
     char targetPath[MAX_PATH];
     CreateStartMenuShortcuts(backdrop, log, linkPath, targetPath);
+    WriteLogLine("shortcuts", "created");
 
     char registration[ProductCommandSize];
     snprintf(registration, sizeof registration, "%s /RegServer", productCommand);
     SetProgressStatus(progress, "Registering COM server...");
     if (!StartProgram(registration, RegistrationWaitMs))
-        MessageBoxA(backdrop, "Failed to register TALVIQ Project Zorvane with Windows registry", SetupCaption,
-                    MB_OK | MB_ICONERROR);
+        ShowMessage(backdrop, "Failed to register TALVIQ Project Zorvane with Windows registry", SetupCaption,
+                    MB_OK | MB_ICONERROR, IDOK, ExitFailure);
+    else
+        WriteLogLine("/RegServer", "done");
 
     ConvertOldProjectFile(progress);
 }
@@ -131,11 +142,13 @@ void RunInstall(HWND backdrop)
 {
     if (!WaitForProductExit(backdrop, GuardMode::Install))
         return;
+    WriteLogLine("guard", "the product is not running");
 
     ReadRegistryString(HKEY_LOCAL_MACHINE, CurrentVersionKey, ProgramFilesDirValue, DefaultProgramFilesDir,
                        DestinationFolder, sizeof DestinationFolder);
     ReadRegistryString(HKEY_LOCAL_MACHINE, CurrentVersionKey, RegisteredOwnerValue, "", RegisteredOwnerName,
                        sizeof RegisteredOwnerName);
+    WriteLogLine("defaults", DestinationFolder);
 
     std::unique_ptr<FileReader> package;
     try {
@@ -145,21 +158,23 @@ void RunInstall(HWND backdrop)
         package.reset(new (std::nothrow) FileReader(packagePath));
         if (!package)
             throw ZorvaneException(ErrNotEnoughMemory);
+        WriteLogLine("package", packagePath);
     } catch (const ZorvaneException& error) {
-        ShowError(error, backdrop);
+        ShowError(error, backdrop, ExitPackageUnopenable);
         return;
     }
 
-    int finished = RunInstallWizard(backdrop);
+    int finished = ChooseDestination(backdrop);
     if (finished < 0) {
         // The wizard could not be shown at all: that is no consent to install.
         ShowError(ZorvaneException(ErrUnableToShowDialog, ": comctl32.dll"), backdrop);
         return;
     }
     if (finished == 0) {
-        MessageBoxA(backdrop, "Setup aborted.", SetupCaption, MB_OK);
+        ShowMessage(backdrop, "Setup aborted.", SetupCaption, MB_OK, IDOK, ExitFailure);
         return;
     }
+    WriteLogLine("destination", DestinationFolder);
     if (!DestinationHoldsItsNames()) {
         ShowDestinationTooLong(backdrop);
         return;
@@ -169,9 +184,10 @@ void RunInstall(HWND backdrop)
         package.reset();
         char text[MAX_PATH + 32];
         snprintf(text, sizeof text, "Failed to create folder %s", DestinationFolder);
-        MessageBoxA(backdrop, text, SetupCaption, MB_OK | MB_ICONERROR);
+        ShowMessage(backdrop, text, SetupCaption, MB_OK | MB_ICONERROR, IDOK, ExitFailure);
         return;
     }
+    WriteLogLine("destination folder", "in place");
 
     std::unique_ptr<FileWriter> log;
     try {
@@ -186,6 +202,7 @@ void RunInstall(HWND backdrop)
         ShowError(error, backdrop);
         return;
     }
+    WriteLogLine("Setup.log", "created");
 
     char productCommand[ProductCommandSize];
     FormatProductCommand(productCommand, DestinationFolder); // fits: DestinationHoldsItsNames
@@ -202,15 +219,16 @@ void RunInstall(HWND backdrop)
     }
     DestroyWindow(progress);
 
-    if (MessageBoxA(backdrop,
-                    "Setup complete.\rDo you wish TALVIQ Project Zorvane to run each time Windows starts?",
-                    SetupCaption, MB_YESNO | MB_ICONQUESTION) == IDYES)
+    if (ShowMessage(
+            backdrop, "Setup complete.\rDo you wish TALVIQ Project Zorvane to run each time Windows starts?",
+            SetupCaption, MB_YESNO | MB_ICONQUESTION, RunOptions.RunAtStartup ? IDYES : IDNO) == IDYES)
         WriteRegistryString(HKEY_LOCAL_MACHINE, RunKey, RunValueName, productCommand);
 
-    if (MessageBoxA(backdrop, "Do you want to start TALVIQ Project Zorvane 2 Demo right now?", SetupCaption,
-                    MB_YESNO | MB_ICONQUESTION) == IDYES &&
+    if (ShowMessage(backdrop, "Do you want to start TALVIQ Project Zorvane 2 Demo right now?", SetupCaption,
+                    MB_YESNO | MB_ICONQUESTION, RunOptions.Launch ? IDYES : IDNO) == IDYES &&
         !StartProgram(productCommand, 0))
-        MessageBoxA(backdrop, "Failed to start TALVIQ Project Zorvane", SetupCaption, MB_OK | MB_ICONERROR);
+        ShowMessage(backdrop, "Failed to start TALVIQ Project Zorvane", SetupCaption, MB_OK | MB_ICONERROR,
+                    IDOK, ExitFailure);
 }
 
 void ConvertOldProjectFile(HWND progress)
@@ -218,8 +236,10 @@ void ConvertOldProjectFile(HWND progress)
     char oldFolder[MAX_PATH];
     ReadRegistryString(HKEY_LOCAL_MACHINE, OldUninstallKey, InstallLocationValue, "", oldFolder,
                        sizeof oldFolder);
-    if (oldFolder[0] == '\0')
+    if (oldFolder[0] == '\0') {
+        WriteLogLine("conversion", "no previous version");
         return;
+    }
 
     bool found = false;
     for (const char* name : {"Zorvane.prm", "Zorvane.prd"}) {
@@ -230,8 +250,10 @@ void ConvertOldProjectFile(HWND progress)
             break;
         }
     }
-    if (!found)
+    if (!found) {
+        WriteLogLine("conversion", "no data of the previous version");
         return;
+    }
 
     SetProgressStatus(progress, "Converting Old Project File...");
     char productCommand[ProductCommandSize];
@@ -240,4 +262,5 @@ void ConvertOldProjectFile(HWND progress)
     char conversion[ProductCommandSize + MAX_PATH + 4];
     snprintf(conversion, sizeof conversion, "%s /c %s", productCommand, oldFolder);
     StartProgram(conversion, INFINITE);
+    WriteLogLine("conversion", oldFolder);
 }

@@ -1,5 +1,7 @@
 #include "driver/RunningInstanceGuard.h"
 
+#include "core/UserMessages.h"
+
 const char ProductMutexName[] = "ProjectZorvaneMutex";
 const char ProductWindowClass[] = "ProjectZorvane_Class";
 
@@ -46,9 +48,10 @@ bool WaitForProductExit(HWND owner, GuardMode mode)
         }
         CloseHandle(mutex);
 
-        if (MessageBoxA(owner, question, caption, MB_YESNO | MB_ICONQUESTION) == IDYES)
+        // Unattended, nobody can close the product: the run gives up at once.
+        if (ShowMessage(owner, question, caption, MB_YESNO | MB_ICONQUESTION, IDNO) == IDYES)
             RevealProductWindow();
-        if (MessageBoxA(owner, ExitPrompt, caption, MB_OKCANCEL) != IDOK)
+        if (ShowMessage(owner, ExitPrompt, caption, MB_OKCANCEL, IDCANCEL, ExitCancelled) != IDOK)
             return false;
     }
 }

@@ -1,11 +1,6 @@
-// Process entry of Setup.exe: prepares the process, puts up the backdrop and runs one sequence.
+// Process entry of Setup.exe: prepares the process and runs the program.
 #include "core/SystemLibraries.h"
-#include "driver/CommandLine.h"
-#include "driver/InstallSequence.h"
-#include "driver/SetupState.h"
-#include "driver/UninstallSequence.h"
-#include "resource.h"
-#include "ui/BackdropWindow.h"
+#include "driver/SetupRun.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -14,22 +9,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     // Before anything can load a DLL by name: never from the program's own (download) folder.
     RestrictDllSearchToSystemFolder();
-    ModuleInstance = instance;
     SystemInitCommonControls();
     CoInitialize(nullptr);
-    ParseCommandLine();
-
-    RegisterBackdropClass();
-    WizardBitmap = static_cast<HBITMAP>(
-        LoadImageA(ModuleInstance, MAKEINTRESOURCEA(IDB_WIZARD), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-    HWND backdrop = CreateBackdropWindow();
-
-    if (UninstallMode == 1)
-        RunUninstall(backdrop);
-    else
-        RunInstall(backdrop);
-
-    DeleteObject(WizardBitmap);
+    const int exitCode = RunSetup(instance);
     CoUninitialize();
-    return 0;
+    // The exit code reaches the process, and so a deployment tool, from here.
+    return exitCode;
 }

@@ -1,6 +1,8 @@
 #include "driver/UninstallSequence.h"
 
+#include "core/DiagnosticLog.h"
 #include "core/PathUtilities.h"
+#include "core/UserMessages.h"
 #include "driver/RunningInstanceGuard.h"
 #include "payload/LogRemoval.h"
 #include "system/ProductRegistration.h"
@@ -52,7 +54,7 @@ void UnregisterProduct(HWND backdrop, const char* installationFolder)
         CloseHandle(process.hProcess);
         return;
     }
-    MessageBoxA(backdrop, UnregisterFailedText, UnregisterCaption, MB_OK | MB_ICONERROR);
+    ShowMessage(backdrop, UnregisterFailedText, UnregisterCaption, MB_OK | MB_ICONERROR, IDOK, ExitFailure);
 }
 
 } // namespace
@@ -63,7 +65,8 @@ void RunUninstall(HWND backdrop)
     ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, InstallLocationValue, "", installationFolder,
                        sizeof installationFolder);
     if (installationFolder[0] == '\0') {
-        MessageBoxA(backdrop, NotInstalledText, UninstallCaption, MB_OK | MB_ICONERROR);
+        ShowMessage(backdrop, NotInstalledText, UninstallCaption, MB_OK | MB_ICONERROR, IDOK,
+                    ExitNotInstalled);
         return;
     }
     // The log's records are acted on only inside this folder: one that cannot serve as that
@@ -71,20 +74,27 @@ void RunUninstall(HWND backdrop)
     if (!NormalizeInstallationFolder(installationFolder)) {
         char text[sizeof UntrustedFolderText + MAX_PATH];
         snprintf(text, sizeof text, UntrustedFolderText, installationFolder);
-        MessageBoxA(backdrop, text, UninstallCaption, MB_OK | MB_ICONERROR);
+        ShowMessage(backdrop, text, UninstallCaption, MB_OK | MB_ICONERROR, IDOK, ExitFailure);
         return;
     }
+    WriteLogLine("installation", installationFolder);
     if (!WaitForProductExit(backdrop, GuardMode::Uninstall))
         return;
-    if (MessageBoxA(backdrop, ConfirmText, UninstallCaption, MB_YESNO | MB_ICONQUESTION) != IDYES)
+    WriteLogLine("guard", "the product is not running");
+    if (ShowMessage(backdrop, ConfirmText, UninstallCaption, MB_YESNO | MB_ICONQUESTION, IDYES) != IDYES)
         return;
 
     UnregisterProduct(backdrop, installationFolder);
+    WriteLogLine("unregistration", "done");
 
     const char* finalText = ErrorsText;
+    int exitCode = ExitFailure;
     if (RemoveLoggedFiles(backdrop, installationFolder) != 0) {
+        WriteLogLine("removal", "done; Setup.exe is deleted at the next restart");
         RemoveProductRegistration();
+        WriteLogLine("registry entries", "removed");
         finalText = RemovedText;
+        exitCode = ExitRestartNeeded;
     }
-    MessageBoxA(backdrop, finalText, UninstallCaption, MB_OK | MB_ICONWARNING);
+    ShowMessage(backdrop, finalText, UninstallCaption, MB_OK | MB_ICONWARNING, IDOK, exitCode);
 }

@@ -2,6 +2,7 @@
 
 #include "core/FileAccess.h"
 #include "core/PathUtilities.h"
+#include "core/UserMessages.h"
 #include "core/ZorvaneException.h"
 #include "format/PackageFormat.h"
 #include "payload/BootTimeDeletion.h"
@@ -225,7 +226,9 @@ int RemoveLoggedFiles(HWND owner, const char* installationFolder)
     } catch (const ZorvaneException&) {
     }
     if (!log)
-        return MessageBoxA(owner, NoLogQuestion, UninstallCaption, MB_YESNO | MB_ICONERROR) == IDYES ? 1 : 0;
+        return ShowMessage(owner, NoLogQuestion, UninstallCaption, MB_YESNO | MB_ICONERROR, IDNO) == IDYES
+                   ? 1
+                   : 0;
 
     AllowedFolders allowed;
     FindAllowedFolders(owner, installationFolder, &allowed);

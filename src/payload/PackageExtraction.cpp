@@ -3,7 +3,7 @@
 #include "core/PathUtilities.h"
 #include "core/SystemLibraries.h"
 #include "core/ZorvaneException.h"
-#include "driver/SetupState.h"
+#include "core/SetupState.h"
 #include "format/PackageFormat.h"
 #include "format/SzddFormat.h"
 #include "payload/InstallLog.h"

@@ -1,7 +1,7 @@
 #include "system/ProductRegistration.h"
 
 #include "core/PathUtilities.h"
-#include "driver/SetupState.h"
+#include "core/SetupState.h"
 #include "system/Registry.h"
 
 #include <stdio.h>
@@ -38,6 +38,7 @@ const char HomePage[] = "https://www.talviq.example/";
 // Quotes around the path keep a path with spaces from being split at its first blank. Sized so
 // that every path that fits MAX_PATH fits quoted, with " /r" and the terminator.
 const size_t UninstallCommandSize = MAX_PATH + 5;
+const char QuietSwitches[] = " /r /quiet";
 
 } // namespace
 
@@ -46,13 +47,20 @@ void WriteProductRegistration(const char* uninstallerPath)
     HKEY machine = HKEY_LOCAL_MACHINE;
     char uninstallCommand[UninstallCommandSize];
     bool commandFits = strnlen(uninstallerPath, MAX_PATH) < MAX_PATH;
-    if (commandFits)
+    char quietCommand[MAX_PATH + sizeof QuietSwitches + 2];
+    if (commandFits) {
         snprintf(uninstallCommand, sizeof uninstallCommand, "\"%s\" /r", uninstallerPath);
+        snprintf(quietCommand, sizeof quietCommand, "\"%s\"%s", uninstallerPath, QuietSwitches);
+    }
 
     WriteRegistryString(machine, UninstallKey, "DisplayName", "TALVIQ Project Zorvane 2 PE Demo");
     if (commandFits) {
         WriteRegistryString(machine, UninstallKey, "UninstallPath", uninstallCommand);
         WriteRegistryString(machine, UninstallKey, "UninstallString", uninstallCommand);
+        // Deployment tools remove a product without a window through this value. The interactive
+        // run writes the entry as it always has.
+        if (IsUnattended())
+            WriteRegistryString(machine, UninstallKey, "QuietUninstallString", quietCommand);
     }
     WriteRegistryString(machine, UninstallKey, "ModifyPath", "");
     WriteRegistryString(machine, UninstallKey, InstallLocationValue, DestinationFolder);

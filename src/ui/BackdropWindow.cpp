@@ -1,6 +1,6 @@
 #include "ui/BackdropWindow.h"
 
-#include "driver/SetupState.h"
+#include "core/SetupState.h"
 #include "resource.h"
 
 #include <stdio.h>
@@ -80,6 +80,10 @@ void PaintBackdrop(HDC dc, const RECT& client)
 
 LRESULT CALLBACK BackdropWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (message == WM_CLOSE && RunOptions.Ui == UiLevel::Passive) {
+        CancelRequested = true;
+        return 0;
+    }
     if (message != WM_ERASEBKGND)
         return DefWindowProcA(window, message, wParam, lParam);
     RECT client;
@@ -102,6 +106,8 @@ void RegisterBackdropClass()
 
 HWND CreateBackdropWindow()
 {
+    if (RunOptions.Ui == UiLevel::Quiet)
+        return nullptr;
     return CreateWindowExA(0, BackdropClassName, SetupTitle, WS_POPUP | WS_VISIBLE, 0, 0,
                            GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr,
                            ModuleInstance, nullptr);

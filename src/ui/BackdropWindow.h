@@ -14,8 +14,9 @@ extern const char BackdropClassName[];
 // The maker's notice in the bottom line: 31 characters of the ANSI code page.
 extern const char MakerNotice[];
 
-// Paints the backdrop on WM_ERASEBKGND into the device context in wParam and returns 1; passes
-// every other message to DefWindowProcA.
+// Paints the backdrop on WM_ERASEBKGND into the device context in wParam and returns 1. In a passive
+// run a close (WM_CLOSE) sets CancelRequested and leaves the window in place. Passes every other
+// message to DefWindowProcA.
 LRESULT CALLBACK BackdropWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Registers BackdropClassName for ModuleInstance, with the setup icon and the black stock brush.
@@ -23,7 +24,8 @@ LRESULT CALLBACK BackdropWindowProc(HWND window, UINT message, WPARAM wParam, LP
 void RegisterBackdropClass();
 
 // Creates the visible, borderless backdrop over the whole primary screen (size read now, not
-// followed later), with the window text SetupTitle. Null when the class is missing.
+// followed later), with the window text SetupTitle. Null when the class is missing, and in a quiet
+// run, which shows no window.
 HWND CreateBackdropWindow();
 
 // Draws the whole picture into dc over client (logical units; the texts are placed from the

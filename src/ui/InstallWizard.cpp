@@ -2,7 +2,7 @@
 
 #include "core/PathUtilities.h"
 #include "core/SystemLibraries.h"
-#include "driver/SetupState.h"
+#include "core/SetupState.h"
 #include "resource.h"
 
 #include <commctrl.h>

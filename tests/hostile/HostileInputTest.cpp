@@ -5,7 +5,7 @@
 #include "core/FileAccess.h"
 #include "core/ZorvaneException.h"
 #include "driver/CommandLine.h"
-#include "driver/SetupState.h"
+#include "core/SetupState.h"
 #include "payload/BootTimeDeletion.h"
 #include "payload/LogRemoval.h"
 #include "payload/PackageExtraction.h"

@@ -4,7 +4,7 @@
 // with-small-drive maps as a drive letter named by ZORVANE_SMALL_DRIVE.
 #include "core/FileAccess.h"
 #include "core/ZorvaneException.h"
-#include "driver/SetupState.h"
+#include "core/SetupState.h"
 #include "payload/PackageExtraction.h"
 #include "support/PackageBuilder.h"
 #include "support/ScopedTempDir.h"

@@ -2,7 +2,7 @@
 
 #include "core/PathUtilities.h"
 #include "core/ZorvaneException.h"
-#include "driver/SetupState.h"
+#include "core/SetupState.h"
 #include "payload/InstallLog.h"
 #include "resource.h"
 #include "support/PackageBuilder.h"

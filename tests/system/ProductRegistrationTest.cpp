@@ -1,6 +1,6 @@
 #include "system/ProductRegistration.h"
 
-#include "driver/SetupState.h"
+#include "core/SetupState.h"
 #include "system/Registry.h"
 #include "support/RegistryProbe.h"
 

@@ -1,7 +1,7 @@
 #include "system/Shortcuts.h"
 
 #include "core/ZorvaneException.h"
-#include "driver/SetupState.h"
+#include "core/SetupState.h"
 #include "payload/InstallLog.h"
 #include "support/ScopedTempDir.h"
 

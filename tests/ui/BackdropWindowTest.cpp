@@ -1,7 +1,7 @@
 // The backdrop painted into device contexts of known size.
 #include "ui/BackdropWindow.h"
 
-#include "driver/SetupState.h"
+#include "core/SetupState.h"
 #include "resource.h"
 #include "support/UiDriver.h"
 

@@ -2,7 +2,7 @@
 // as a user would drive it.
 #include "ui/InstallWizard.h"
 
-#include "driver/SetupState.h"
+#include "core/SetupState.h"
 #include "resource.h"
 #include "support/ScopedTempDir.h"
 #include "support/UiDriver.h"

@@ -1,0 +1,69 @@
+#include "driver/SetupRun.h"
+
+#include "core/DiagnosticLog.h"
+#include "core/SetupState.h"
+#include "core/UserMessages.h"
+#include "driver/CommandLine.h"
+#include "driver/InstallSequence.h"
+#include "driver/UninstallSequence.h"
+#include "resource.h"
+#include "ui/BackdropWindow.h"
+
+#include <stdio.h>
+
+namespace {
+
+// The first line of a run's log: what was asked, and how it was read.
+void LogStart()
+{
+    const char* levels[] = {"interactive", "passive", "quiet"};
+    char text[2048];
+    snprintf(text, sizeof text, "%s, %s: %s", UninstallMode == 1 ? "uninstall" : "install",
+             levels[static_cast<int>(RunOptions.Ui)], GetCommandLineA());
+    WriteLogLine("start", text);
+}
+
+void RunSequence()
+{
+    RegisterBackdropClass();
+    WizardBitmap = static_cast<HBITMAP>(
+        LoadImageA(ModuleInstance, MAKEINTRESOURCEA(IDB_WIZARD), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    HWND backdrop = CreateBackdropWindow();
+
+    if (UninstallMode == 1)
+        RunUninstall(backdrop);
+    else
+        RunInstall(backdrop);
+
+    DeleteObject(WizardBitmap);
+}
+
+} // namespace
+
+int RunSetup(HINSTANCE instance)
+{
+    ModuleInstance = instance;
+    ParseCommandLine();
+
+    // Without its log an unattended run could not tell anyone what it did: it does nothing.
+    if (RunOptions.LogPath[0] != '\0' && !OpenDiagnosticLog(RunOptions.LogPath))
+        return ExitLogUnopenable;
+    LogStart();
+    if (RunOptions.Problem[0] != '\0') {
+        char text[sizeof RunOptions.Problem + 32];
+        snprintf(text, sizeof text, "Invalid command line: %s", RunOptions.Problem);
+        ShowMessage(nullptr, text, "Setup", MB_OK | MB_ICONERROR, IDOK, ExitInvalidCommandLine);
+    } else if (RunOptions.ShowHelp) {
+        ShowMessage(nullptr, SwitchHelpText, "Setup", MB_OK | MB_ICONINFORMATION);
+    } else {
+        RunSequence();
+    }
+
+    // The interactive run ends with 0 whatever happened, as it always has.
+    const int exitCode = IsUnattended() ? RunExitCode() : ExitSuccess;
+    char codeText[16];
+    snprintf(codeText, sizeof codeText, "%d", exitCode);
+    WriteLogLine("exit code", codeText);
+    CloseDiagnosticLog();
+    return exitCode;
+}

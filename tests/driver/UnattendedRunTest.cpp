@@ -1,0 +1,325 @@
+// The real Setup.exe run unattended, as a deployment tool runs it: its own process, switches on the
+// command line, the exit code and the diagnostic log read afterwards, and every window it shows
+// watched while it runs. Results come from the real file system and registry of the test prefix.
+#include "support/RegistryProbe.h"
+#include "support/ScopedTempDir.h"
+#include "support/UiDriver.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char Entry[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TALVIQ Project Zorvane PE 2.0";
+const char Defaults[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+const char RunKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char AddinRoot[] = "Software\\Microsoft\\Shared Tools";
+const DWORD RunLimitMs = 60000;
+
+// What one run of Setup.exe did: its exit code and the visible windows of its process, as
+// "class|caption", in the order they were first seen.
+struct RunResult {
+    DWORD ExitCode = ~0u;
+    std::vector<std::string> Windows;
+};
+
+struct WindowSearch {
+    DWORD ProcessId;
+    std::vector<std::string>* Seen;
+};
+
+BOOL CALLBACK NoteWindow(HWND window, LPARAM context)
+{
+    WindowSearch* search = reinterpret_cast<WindowSearch*>(context);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != search->ProcessId || !IsWindowVisible(window))
+        return TRUE;
+    char className[64] = "";
+    char caption[128] = "";
+    GetClassNameA(window, className, sizeof className);
+    GetWindowTextA(window, caption, sizeof caption);
+    std::string seen = std::string(className) + "|" + caption;
+    for (const std::string& known : *search->Seen)
+        if (known == seen)
+            return TRUE;
+    search->Seen->push_back(seen);
+    return TRUE;
+}
+
+// Runs commandLine to its end (at most RunLimitMs), noting every visible window of its process.
+RunResult RunSetup(std::string commandLine)
+{
+    RunResult result;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        ADD_FAILURE() << "cannot start " << commandLine;
+        return result;
+    }
+    WindowSearch search = {process.dwProcessId, &result.Windows};
+    DWORD start = GetTickCount();
+    while (WaitForSingleObject(process.hProcess, 10) == WAIT_TIMEOUT) {
+        EnumWindows(NoteWindow, reinterpret_cast<LPARAM>(&search));
+        if (GetTickCount() - start > RunLimitMs) {
+            ADD_FAILURE() << "still running, terminated: " << commandLine;
+            TerminateProcess(process.hProcess, 1);
+            WaitForSingleObject(process.hProcess, 10000);
+        }
+    }
+    GetExitCodeProcess(process.hProcess, &result.ExitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return result;
+}
+
+// The lines of a diagnostic log, each without its time stamp.
+std::vector<std::string> LogLines(const std::string& path)
+{
+    std::vector<std::string> lines;
+    std::string content = ReadTestFile(path);
+    for (size_t at = 0; at < content.size();) {
+        size_t end = content.find("\r\n", at);
+        if (end == std::string::npos)
+            end = content.size();
+        lines.push_back(end - at > 21 ? content.substr(at + 21, end - at - 21)
+                                      : content.substr(at, end - at));
+        at = end + 2;
+    }
+    return lines;
+}
+
+std::string ProgramsFolder()
+{
+    char programs[MAX_PATH] = "";
+    SHGetSpecialFolderPathA(nullptr, programs, CSIDL_PROGRAMS, FALSE);
+    return std::string(programs) + "\\TALVIQ Project Zorvane PE Demo";
+}
+
+// One medium (Setup.exe and the demo package) in a temporary folder; the product's registry
+// entries, shortcuts and proposed Program Files folder are put back after each test.
+class UnattendedRun : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        SavedProgramFiles = QueryValue(HKEY_LOCAL_MACHINE, Defaults, "ProgramFilesDir");
+        SharedToolsExisted = KeyExists(HKEY_LOCAL_MACHINE, AddinRoot);
+        std::string programFiles = Temp.Join("Program Files");
+        SetRawValue(HKEY_LOCAL_MACHINE, Defaults, "ProgramFilesDir", REG_SZ, programFiles.c_str(),
+                    static_cast<DWORD>(programFiles.size() + 1));
+        CreateDirectoryA(Medium.c_str(), nullptr);
+        ASSERT_TRUE(CopyFileA(BuildTreePath(SETUP_EXE_UNIX_PATH).c_str(), Program.c_str(), FALSE));
+        ASSERT_TRUE(
+            CopyFileA(BuildTreePath(DEMO_PACKAGE_UNIX_PATH).c_str(), (Medium + "\\Setup.z").c_str(), FALSE));
+    }
+    void TearDown() override
+    {
+        SetRawValue(HKEY_LOCAL_MACHINE, Defaults, "ProgramFilesDir", SavedProgramFiles.Type,
+                    SavedProgramFiles.Data.data(), static_cast<DWORD>(SavedProgramFiles.Data.size()));
+        EXPECT_TRUE(RemoveKeyTree(HKEY_LOCAL_MACHINE, Entry));
+        EXPECT_TRUE(RemoveKeyTree(HKEY_LOCAL_MACHINE,
+                                  std::string(AddinRoot) + "\\Addin Designer\\TALVIQ Project Zorvane"));
+        if (!SharedToolsExisted)
+            RemoveKeyTree(HKEY_LOCAL_MACHINE, AddinRoot);
+        HKEY run;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, RunKeyPath, 0, KEY_SET_VALUE, &run) == ERROR_SUCCESS) {
+            RegDeleteValueA(run, "TPZ20");
+            RegCloseKey(run);
+        }
+        EXPECT_TRUE(RemoveTree(ProgramsFolder()));
+    }
+
+    // Setup.exe of the medium with these arguments.
+    RunResult Run(const std::string& arguments) { return RunSetup("\"" + Program + "\" " + arguments); }
+
+    ScopedTempDir Temp;
+    const std::string Medium = Temp.Join("medium");
+    const std::string Program = Medium + "\\Setup.exe";
+    const std::string Log = Temp.Join("Logs\\zorvane.log");
+    RegistryValue SavedProgramFiles;
+    bool SharedToolsExisted = false;
+};
+
+TEST_F(UnattendedRun, QuietInstallIntoDirAndQuietUninstallThroughTheEntryShowNoWindowAndSayItInTheLog)
+{
+    const std::string dest = Temp.Join("Apps\\Zorvane Demo");
+    RunResult install = Run("/quiet /dir=\"" + dest + "\" /log=" + Log);
+    EXPECT_EQ(install.ExitCode, 0u);
+    EXPECT_EQ(install.Windows, std::vector<std::string>{}) << "a window of a quiet run";
+
+    for (const char* file : {"tpz2.exe", "Wendlor.exe", "Readme.txt", "Projects\\Sample.tpz", "Setup.exe"})
+        EXPECT_TRUE(FileExists(dest + "\\" + file)) << file;
+    EXPECT_EQ(ReadTestFile(dest + "\\Setup.log").rfind("#" + dest + "\r\n+" + dest + "\\tpz2.exe\r\n", 0), 0u)
+        << "/dir is the installation folder itself, without the suffix";
+    EXPECT_EQ(ReadTestFile(dest + "\\tpz2.log"), "/RegServer\r\n");
+    const std::string menu = ProgramsFolder();
+    std::vector<std::string> links = FilesMatching(menu + "\\*.lnk");
+    std::sort(links.begin(), links.end());
+    EXPECT_EQ(links, (std::vector<std::string>{"Project Zorvane PE Demo.lnk",
+                                               "Uninstall Project Zorvane Demo.lnk", "Wendlor.lnk"}));
+    EXPECT_EQ(QueryValue(HKEY_LOCAL_MACHINE, Entry, "InstallLocation").Data, StoredText(dest));
+    EXPECT_EQ(QueryValue(HKEY_LOCAL_MACHINE, Entry, "UninstallString").Data,
+              StoredText("\"" + dest + "\\Setup.exe\" /r"));
+    RegistryValue quiet = QueryValue(HKEY_LOCAL_MACHINE, Entry, "QuietUninstallString");
+    EXPECT_EQ(quiet.Data, StoredText("\"" + dest + "\\Setup.exe\" /r /quiet"));
+    EXPECT_FALSE(QueryValue(HKEY_LOCAL_MACHINE, RunKeyPath, "TPZ20").Found) << "No to the first question";
+    EXPECT_EQ(
+        LogLines(Log),
+        (std::vector<std::string>{
+            "start: install, quiet: \"" + Program + "\" /quiet /dir=\"" + dest + "\" /log=" + Log,
+            "guard: the product is not running",
+            "defaults: " + Temp.Join("Program Files"),
+            "package: " + Medium + "\\Setup.z",
+            "destination: " + dest,
+            "destination folder: in place",
+            "Setup.log: created",
+            "extraction: done",
+            "registration: written",
+            "self-copy: " + dest + "\\Setup.exe",
+            "shortcuts: created",
+            "/RegServer: done",
+            "conversion: no previous version",
+            "Setup, question, answered No: Setup complete.",
+            "    Do you wish TALVIQ Project Zorvane to run each time Windows starts?",
+            "Setup, question, answered No: Do you want to start TALVIQ Project Zorvane 2 Demo right now?",
+            "exit code: 0",
+        }));
+
+    // As a deployment tool removes it: the value's command line, with a log of its own.
+    const std::string removalLog = Temp.Join("Logs\\remove.log");
+    RunResult uninstall = RunSetup(quiet.Data.c_str() + std::string(" /log=") + removalLog);
+    EXPECT_EQ(uninstall.ExitCode, 3010u) << "the uninstaller goes at the next restart";
+    EXPECT_EQ(uninstall.Windows, std::vector<std::string>{});
+    for (const char* file : {"tpz2.exe", "Wendlor.exe", "Readme.txt", "Projects", "Setup.log"})
+        EXPECT_FALSE(FileExists(dest + "\\" + file) || FolderExists(dest + "\\" + file)) << file;
+    EXPECT_FALSE(FolderExists(menu));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Entry));
+    std::vector<std::string> removal = LogLines(removalLog);
+    ASSERT_GE(removal.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(removal.end() - 3, removal.end()),
+              (std::vector<std::string>{"Uninstall, warning: Uninstall removed program files.",
+                                        "    You should reboot your computer to complete uninstall.",
+                                        "exit code: 3010"}));
+    EXPECT_EQ(ReadTestFile(dest + "\\tpz2.log"), "/RegServer\r\n/UnRegServer\r\n");
+
+    // The restart, as Wine simulates it, takes the uninstaller; the product's own log was never
+    // part of the installation and stays.
+    EXPECT_EQ(RunSetup("wineboot.exe -r").ExitCode, 0u);
+    EXPECT_FALSE(FileExists(dest + "\\Setup.exe"));
+}
+
+TEST_F(UnattendedRun, PassiveInstallShowsTheBackdropAndProgressOnlyAndTakesTheGivenAnswers)
+{
+    const std::string dest = Temp.Join("Program Files\\TALVIQ\\Project Zorvane PE");
+    RunResult install = Run("/passive /runatstartup /log=" + Log);
+    EXPECT_EQ(install.ExitCode, 0u);
+    EXPECT_EQ(std::set<std::string>(install.Windows.begin(), install.Windows.end()),
+              (std::set<std::string>{"PZSetupClass|TALVIQ Project Zorvane 2 Demo Setup",
+                                     "#32770|Installing TALVIQ Project Zorvane..."}))
+        << "no wizard, question or message box";
+    EXPECT_TRUE(FileExists(dest + "\\tpz2.exe")) << "the default folder with the product's suffix";
+    EXPECT_EQ(QueryValue(HKEY_LOCAL_MACHINE, RunKeyPath, "TPZ20").Data,
+              StoredText("\"" + dest + "\\tpz2.exe\""));
+    std::vector<std::string> lines = LogLines(Log);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2],
+              "Setup, question, answered No: Do you want to start TALVIQ Project Zorvane 2 Demo right now?");
+    EXPECT_EQ(RunSetup("\"" + dest + "\\Setup.exe\" /r /quiet").ExitCode, 3010u);
+    EXPECT_FALSE(QueryValue(HKEY_LOCAL_MACHINE, RunKeyPath, "TPZ20").Found);
+}
+
+TEST_F(UnattendedRun, QuestionMarkAloneListsTheSwitchesAndCodesInABoxAndDoesNothingElse)
+{
+    std::string commandLine = "\"" + Program + "\" /?";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &process));
+    HWND box = WaitForProcessWindow(process.dwProcessId, DialogClass, "Setup", RunLimitMs);
+    ASSERT_NE(box, nullptr);
+    MessageBoxContent shown = ReadMessageBox(box);
+    EXPECT_EQ(FindWindowA("PZSetupClass", nullptr), nullptr) << "no backdrop";
+    PressButton(box, IDOK);
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, RunLimitMs), WAIT_OBJECT_0);
+    DWORD exitCode = ~0u;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_EQ(shown.IconStyle, static_cast<UINT>(MB_ICONASTERISK));
+    for (const char* listed : {"/quiet", "/passive", "/dir=FOLDER", "/log=FILE", "/runatstartup", "/launch",
+                               "3010", "1602", "1603", "1605", "1619", "1622", "1639"})
+        EXPECT_NE(shown.Text.find(listed), std::string::npos) << listed;
+    EXPECT_FALSE(FolderExists(Temp.Join("Program Files")));
+}
+
+// Each exit code from a real cause: the code, the log's last message, and nothing installed.
+TEST_F(UnattendedRun, EachFailureEndsWithItsExitCodeAndItsMessageInTheLog)
+{
+    const std::string wontDo = Temp.Join("Never");
+    const std::string tooLong = Temp.Join(std::string(300 - Temp.Path().size(), 'd'));
+    const struct {
+        const char* Cause;
+        std::string Arguments;
+        DWORD Code;
+        std::string Message; // the start of the log's line before the exit code
+    } cases[] = {
+        {"missing package", "/quiet /dir=" + wontDo, 1619,
+         "Setup, error: File not found: " + Medium + "\\Setup.z"},
+        {"product running", "/quiet /dir=" + wontDo, 1602,
+         "Setup, message, answered Cancel: Exit TALVIQ Project Zorvane then press OK to continue"},
+        {"not installed", "/r /passive", 1605,
+         "Uninstall, error: Unable to locate TALVIQ Project Zorvane 2 Demo installation."},
+        {"unknown switch", "/quiet /dir=" + wontDo + " /qiet", 1639,
+         "Setup, error: Invalid command line: unknown argument: /qiet"},
+        {"relative folder", "/quiet /dir=Apps\\Zorvane", 1639,
+         "Setup, error: Invalid command line: /dir must name a folder below the root of a local drive"},
+        {"folder too long", "/passive /dir=" + tooLong, 1639,
+         "Setup, error: Invalid command line: /dir is longer than 259 characters"},
+        {"help", "/quiet /?", 0, "Setup, information: Setup.exe [/r] [/quiet | /passive]"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Cause);
+        std::string cause = c.Cause;
+        DeleteFileA(Log.c_str());
+        if (cause == "missing package")
+            DeleteFileA((Medium + "\\Setup.z").c_str());
+        HANDLE product =
+            cause == "product running" ? CreateMutexA(nullptr, FALSE, "ProjectZorvaneMutex") : nullptr;
+        RunResult result = Run(c.Arguments + " /log=" + Log);
+        if (product != nullptr)
+            CloseHandle(product);
+        EXPECT_EQ(result.ExitCode, c.Code);
+        std::vector<std::string> lines = LogLines(Log);
+        ASSERT_GE(lines.size(), 3u);
+        EXPECT_EQ(lines.back(), "exit code: " + std::to_string(c.Code));
+        auto message = lines.end() - 2;
+        while (message != lines.begin() && message->rfind("    ", 0) == 0)
+            --message; // back over the continuation lines
+        EXPECT_EQ(message->rfind(c.Message, 0), 0u) << *message;
+        // A passive run puts up its backdrop only once the line has been read.
+        std::vector<std::string> windows;
+        if (cause == "not installed")
+            windows.push_back("PZSetupClass|TALVIQ Project Zorvane 2 Demo Setup");
+        EXPECT_EQ(result.Windows, windows);
+        EXPECT_FALSE(FolderExists(wontDo));
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Entry));
+    }
+
+    // Without a log there is nowhere to tell what happened: the run does nothing.
+    WriteTestFile(Temp.Join("Blocked"), "a file where the log's folder should be");
+    EXPECT_EQ(Run("/quiet /dir=" + wontDo + " /log=" + Temp.Join("Blocked\\zorvane.log")).ExitCode, 1622u);
+    EXPECT_FALSE(FolderExists(wontDo));
+}
+
+} // namespace
