@@ -2,6 +2,7 @@
 // program that asks for administrator rights and carries its version. They read the 32-bit image
 // as a file, so a 64-bit test build checks it just the same.
 #include <windows.h>
+#include <imagehlp.h>
 #include <shellapi.h>
 
 #include "support/ScopedTempDir.h"
@@ -130,7 +131,7 @@ TEST(SetupProgram, CarriesVersion2520070AndItsNames)
     EXPECT_NE(VersionString(info, "LegalCopyright").find("TALVIQ"), std::string::npos);
 }
 
-TEST(SetupProgram, ManifestRequiresAdministrator)
+TEST(SetupProgram, ManifestRequiresAdministratorAndNamesTheSupportedWindowsVersions)
 {
     HMODULE image = LoadLibraryExA(SetupProgramPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(image, nullptr);
@@ -141,6 +142,24 @@ TEST(SetupProgram, ManifestRequiresAdministrator)
     FreeLibrary(image);
     EXPECT_NE(manifest.find("requestedExecutionLevel level=\"requireAdministrator\""), std::string::npos)
         << manifest;
+    EXPECT_NE(manifest.find("<compatibility xmlns=\"urn:schemas-microsoft-com:compatibility.v1\">"),
+              std::string::npos)
+        << manifest;
+    // The identifiers Windows gives its versions: Vista, 7, 8, 8.1, 10 and 11.
+    for (const char* id : {"e2011457-1546-43c5-a5fe-008deee3d3f0", "35138b9a-5d96-4fbd-8e2d-a2440225f93a",
+                           "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38", "1f676c76-80e1-4239-95bb-83d0f6d0da78",
+                           "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"})
+        EXPECT_NE(manifest.find(std::string("<supportedOS Id=\"{") + id + "}\"/>"), std::string::npos) << id;
+}
+
+TEST(SetupProgram, HeaderChecksumIsTheOneWindowsComputes)
+{
+    std::string path = SetupProgramPath();
+    DWORD stored = 0;
+    DWORD computed = 0;
+    ASSERT_EQ(MapFileAndCheckSumA(path.c_str(), &stored, &computed), static_cast<DWORD>(CHECKSUM_SUCCESS));
+    EXPECT_NE(stored, 0u);
+    EXPECT_EQ(stored, computed);
 }
 
 BOOL CALLBACK CollectIconGroup(HMODULE, LPCSTR, LPSTR name, LONG_PTR groups)
