@@ -180,7 +180,8 @@ bool SwapHeldFile(const char* partPath, const char* targetPath, const char* fold
 
 // Puts the expanded file at targetPath so that a file already there stays whole until the new one
 // is complete: the copy goes to a temporary name in the target's folder, then one replacing rename
-// takes the target's place. On any failure the temporary is removed, the target is as it was, and
+// takes the target's place (or, where the system will not rename over a file others hold open,
+// SwapHeldFile). On any failure the temporary is removed, the target is as it was, and
 // ErrWriteError names the target.
 void CopyIntoPlace(const char* expandedPath, const char* targetPath)
 {
