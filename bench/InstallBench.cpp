@@ -106,9 +106,11 @@ void ExtractInParts(HWND progress, FileReader& package, FileWriter& log, Clock* 
             lstrcpynA(shownText, entry.DisplayText, sizeof shownText);
         }
         Switch(clock, StoredPass);
-        PassStoredBytes(package, entry.StoredSize, storedPath, expanded);
-        Switch(clock, TemporaryDeleted);
-        DeleteFileA(storedPath);
+        {
+            FileWriter stored(storedPath, FileWriter::DeleteWhenClosed);
+            PassStoredBytes(package, entry.StoredSize, stored, expanded);
+            Switch(clock, TemporaryDeleted);
+        }
 
         Switch(clock, Folders);
         char targetFolder[MAX_PATH], baseName[MAX_PATH], extension[MAX_PATH];
