@@ -77,6 +77,19 @@ void Switch(Clock* clock, Part next)
     clock->Current = next;
 }
 
+// The next entry's header; false at the end of the package.
+bool ReadEntry(FileReader& package, PackageEntry* entry)
+{
+    unsigned char bytes[PackageEntrySize];
+    try {
+        package.Read(bytes, sizeof bytes);
+    } catch (const ZorvaneException&) {
+        return false;
+    }
+    DecodePackageEntry(bytes, entry);
+    return true;
+}
+
 // ExtractPackage's steps for every entry, in its order and with its calls, each kind timed.
 // Assumes a sound package whose targets are all new.
 void ExtractInParts(HWND progress, FileReader& package, FileWriter& log, Clock* clock)
@@ -87,20 +100,15 @@ void ExtractInParts(HWND progress, FileReader& package, FileWriter& log, Clock* 
     GetTempFileNameA(folder, "~vt", 0, storedPath);
     GetTempFileNameA(folder, "~vx", 0, expandedPath);
     ExpansionFile expanded(expandedPath);
-    unsigned char bytes[PackageEntrySize];
     char shownText[PackageTextSize] = "";
     unsigned shownPercent = ~0u;
     clock->Current = HeaderRead;
     clock->Started = Seconds();
     for (;;) {
         Switch(clock, HeaderRead);
-        try {
-            package.Read(bytes, sizeof bytes);
-        } catch (const ZorvaneException&) {
-            break;
-        }
         PackageEntry entry;
-        DecodePackageEntry(bytes, &entry);
+        if (!ReadEntry(package, &entry))
+            break;
         char target[MAX_PATH];
         if (IsSystemFolderTarget(entry))
             GetSystemDirectoryA(target, MAX_PATH);
@@ -162,15 +170,8 @@ void WriteFilesOnly(FileReader& package, const char* folder, bool designTemporar
     ExpansionFile expanded(expandedPath);
     static unsigned char chunk[64 * 1024];
     static const unsigned char zeros[64 * 1024] = {};
-    unsigned char bytes[PackageEntrySize];
-    for (;;) {
-        try {
-            package.Read(bytes, sizeof bytes);
-        } catch (const ZorvaneException&) {
-            break;
-        }
-        PackageEntry entry;
-        DecodePackageEntry(bytes, &entry);
+    PackageEntry entry;
+    while (ReadEntry(package, &entry)) {
         char target[MAX_PATH];
         lstrcpynA(target, folder, MAX_PATH);
         AppendPathComponent(target, TargetRelativePath(entry));
