@@ -6,9 +6,10 @@ namespace {
 const char LineEnd[2] = {'\r', '\n'};
 }
 
-FileWriter::FileWriter(const char* path)
+FileWriter::FileWriter(const char* path, Lifetime lifetime)
 {
-    Handle = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD flags = FILE_ATTRIBUTE_NORMAL | (lifetime == DeleteWhenClosed ? FILE_FLAG_DELETE_ON_CLOSE : 0);
+    Handle = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, flags, nullptr);
     if (Handle == INVALID_HANDLE_VALUE)
         throw ZorvaneException(ErrUnableToOpen, path);
     lstrcpynA(FileName, path, sizeof FileName);

@@ -7,8 +7,12 @@
 // system at once. Failures throw ZorvaneException with the object's FileName.
 class FileWriter {
 public:
-    // Throws ErrUnableToOpen with the path when the system refuses to create the file.
-    explicit FileWriter(const char* path);
+    // What becomes of the file when the writer is destroyed.
+    enum Lifetime { KeepFile, DeleteWhenClosed };
+    // Throws ErrUnableToOpen with the path when the system refuses to create the file. A file
+    // made with DeleteWhenClosed is deleted by the system when the writer closes it, also on
+    // failure: one call fewer than a delete by name, which must open the file again.
+    explicit FileWriter(const char* path, Lifetime lifetime = KeepFile);
     ~FileWriter();
     FileWriter(const FileWriter&) = delete;
     FileWriter& operator=(const FileWriter&) = delete;

@@ -274,8 +274,11 @@ void ExtractEntry(HWND progress, FileReader& package, FileWriter& log, const Pac
         lstrcpynA(shownBuffer, entry.DisplayText, PackageTextSize);
         *shownText = shownBuffer;
     }
-    PassStoredBytes(package, entry.StoredSize, storedPath, expanded);
-    DeleteFileA(storedPath);
+    {
+        // Created anew for the entry and deleted as it is closed, when its bytes have passed.
+        FileWriter stored(storedPath, FileWriter::DeleteWhenClosed);
+        PassStoredBytes(package, entry.StoredSize, stored, expanded);
+    }
 
     char folder[MAX_PATH];
     char baseName[MAX_PATH];
@@ -332,13 +335,12 @@ void ExtractPackage(HWND progress, FileReader& package, FileWriter& log)
     DeleteFileA(expandedPath);
 }
 
-void PassStoredBytes(FileReader& package, int32_t storedSize, const char* storedPath, ExpansionFile& expanded)
+void PassStoredBytes(FileReader& package, int32_t storedSize, FileWriter& stored, ExpansionFile& expanded)
 {
     EntryStream* stream = new (std::nothrow) EntryStream;
     if (stream == nullptr)
         throw ZorvaneException(ErrNotEnoughMemory);
     std::unique_ptr<EntryStream> owner(stream);
-    FileWriter stored(storedPath);
     expanded.Rewind();
     stream->Package = &package;
     stream->Stored = &stored;

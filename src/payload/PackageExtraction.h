@@ -63,14 +63,13 @@ private:
 };
 
 // Reads the next storedSize bytes of package (none when 0 or less) once, writing them to
-// storedPath, created anew, and the content they hold over what expanded holds: compressed (SZDD) data
+// stored, and the content they hold over what expanded holds: compressed (SZDD) data
 // expanded, anything else copied unchanged, as the platform's LZ expansion does. Every stored byte
 // is read before a fault of the data is reported, so that a package cut short is reported as such.
 // Throws what the reader and writers throw (the package's ErrUnexpectedEndOfFile and ErrReadError
 // first), ErrNotEnoughMemory, and ErrInvalidOrCorrupt (package) when compressed data do not expand
 // to exactly the length they announce, which would install a wrong file.
-void PassStoredBytes(FileReader& package, int32_t storedSize, const char* storedPath,
-                     ExpansionFile& expanded);
+void PassStoredBytes(FileReader& package, int32_t storedSize, FileWriter& stored, ExpansionFile& expanded);
 
 // Copies exactly count bytes (none when count is 0 or less) from package to output in chunks of
 // at most 64 KiB, one read and one write each. Throws what the reader and writer throw.

@@ -115,6 +115,34 @@ TEST(FileWriter, HoldsItsFileExclusively)
     EXPECT_EQ(ThrownCode([&] { FileReader reader(path.c_str()); }), 0) << "destruction releases the file";
 }
 
+// The stored-bytes temporary's life: made anew over an existing file, there (and held) while
+// written, gone once closed, also when a write failed on the way.
+TEST(FileWriter, DeleteWhenClosedReplacesTheFileAndRemovesItOnClose)
+{
+    ScopedTempDir dir;
+    std::string path = dir.Join("~vt1.tmp");
+    WriteTestFile(path, "the previous entry's bytes");
+    for (bool failing : {false, true}) {
+        SCOPED_TRACE(failing ? "a write fails" : "every write succeeds");
+        try {
+            FileWriter writer(path.c_str(), FileWriter::DeleteWhenClosed);
+            writer.Write("abc", 3);
+            WIN32_FILE_ATTRIBUTE_DATA data;
+            ASSERT_TRUE(GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data));
+            EXPECT_EQ(data.nFileSizeLow, 3u) << "created anew, not appended to";
+            EXPECT_EQ(ThrownCode([&] { FileReader reader(path.c_str()); }), ErrUnableToOpen);
+            if (failing)
+                writer.Write(nullptr, 1); // no buffer: the system refuses the write
+        } catch (const ZorvaneException& error) {
+            EXPECT_TRUE(failing);
+            EXPECT_EQ(error.ErrorCode, ErrWriteError);
+        }
+        EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+        WriteTestFile(path, "made again for the next round");
+    }
+}
+
 TEST(FileReader, OpenFailuresTellMissingFromRefused)
 {
     ScopedTempDir dir;

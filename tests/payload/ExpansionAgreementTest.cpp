@@ -52,7 +52,8 @@ std::string OwnExpansion(const ScopedTempDir& dir, const std::string& stored)
     FileReader reader(package.c_str());
     ExpansionFile expansion(expanded.c_str());
     try {
-        PassStoredBytes(reader, static_cast<int32_t>(stored.size()), dir.Join("stored").c_str(), expansion);
+        FileWriter storedFile(dir.Join("stored").c_str());
+        PassStoredBytes(reader, static_cast<int32_t>(stored.size()), storedFile, expansion);
     } catch (const ZorvaneException& error) {
         EXPECT_EQ(error.ErrorCode, ErrInvalidOrCorrupt);
         return "refused";
