@@ -9,10 +9,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     // Before anything can load a DLL by name: never from the program's own (download) folder.
     RestrictDllSearchToSystemFolder();
-    SystemInitCommonControls();
-    CoInitialize(nullptr);
     const int exitCode = RunSetup(instance);
-    CoUninitialize();
     // The exit code reaches the process, and so a deployment tool, from here.
     return exitCode;
 }

@@ -1,6 +1,7 @@
 #include "driver/SetupRun.h"
 
 #include "core/DiagnosticLog.h"
+#include "core/SystemLibraries.h"
 #include "core/SetupState.h"
 #include "core/UserMessages.h"
 #include "driver/CommandLine.h"
@@ -9,6 +10,7 @@
 #include "resource.h"
 #include "ui/BackdropWindow.h"
 
+#include <objbase.h>
 #include <stdio.h>
 
 namespace {
@@ -25,9 +27,12 @@ void LogStart()
 
 void RunSequence()
 {
-    RegisterBackdropClass();
-    WizardBitmap = static_cast<HBITMAP>(
-        LoadImageA(ModuleInstance, MAKEINTRESOURCEA(IDB_WIZARD), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    const bool windowed = RunOptions.Ui != UiLevel::Quiet;
+    if (windowed) {
+        RegisterBackdropClass();
+        WizardBitmap = static_cast<HBITMAP>(LoadImageA(ModuleInstance, MAKEINTRESOURCEA(IDB_WIZARD),
+                                                       IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    }
     HWND backdrop = CreateBackdropWindow();
 
     if (UninstallMode == 1)
@@ -35,7 +40,8 @@ void RunSequence()
     else
         RunInstall(backdrop);
 
-    DeleteObject(WizardBitmap);
+    if (WizardBitmap != nullptr)
+        DeleteObject(WizardBitmap);
 }
 
 } // namespace
@@ -44,6 +50,15 @@ int RunSetup(HINSTANCE instance)
 {
     ModuleInstance = instance;
     ParseCommandLine();
+    // A quiet run shows no window: it loads no common controls and joins COM's free-threaded
+    // apartment, which needs no window of its own. Under Wine either would start the desktop
+    // process and wait for it, a fifth of a second before the first file.
+    if (RunOptions.Ui != UiLevel::Quiet) {
+        SystemInitCommonControls();
+        CoInitialize(nullptr);
+    } else {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    }
 
     // Without its log an unattended run could not tell anyone what it did: it does nothing.
     if (RunOptions.LogPath[0] != '\0' && !OpenDiagnosticLog(RunOptions.LogPath))
@@ -65,5 +80,6 @@ int RunSetup(HINSTANCE instance)
     snprintf(codeText, sizeof codeText, "%d", exitCode);
     WriteLogLine("exit code", codeText);
     CloseDiagnosticLog();
+    CoUninitialize();
     return exitCode;
 }

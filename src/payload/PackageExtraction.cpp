@@ -91,6 +91,7 @@ struct EntryStream {
     FileReader* Package;
     FileWriter* Stored;
     ExpansionFile* Expanded;
+    HeldContent* Held;         // also keeps the content in memory, while it fits; may be null
     int32_t Left;              // stored bytes not yet read from the package
     const unsigned char* Lead; // the bytes of Chunk not yet handed on
     size_t LeadSize;
@@ -146,7 +147,34 @@ bool WriteExpanded(void* context, const unsigned char* data, size_t count)
         stream->ExpandedFault = std::current_exception();
         return false;
     }
+    HeldContent* held = stream->Held;
+    if (held != nullptr && held->Whole) {
+        if (count <= held->Room - held->Size) {
+            memcpy(held->Data + held->Size, data, count);
+            held->Size += static_cast<uint32_t>(count);
+        } else {
+            held->Whole = false; // more than announced: the expander refuses the data anyway
+        }
+    }
     return true;
+}
+
+// Makes held ready to keep length bytes, or marks it as not holding this entry when they are
+// too many or the memory cannot be had (the expansion temporary holds them all the same).
+void PrepareHeld(HeldContent* held, uint32_t length)
+{
+    held->Size = 0;
+    held->Whole = length <= ExpansionMemoryLimit;
+    if (!held->Whole || length <= held->Room || length == 0)
+        return;
+    void* grown = held->Data == nullptr ? HeapAlloc(GetProcessHeap(), 0, length)
+                                        : HeapReAlloc(GetProcessHeap(), 0, held->Data, length);
+    if (grown == nullptr) {
+        held->Whole = false;
+        return;
+    }
+    held->Data = static_cast<unsigned char*>(grown);
+    held->Room = length;
 }
 
 // The largest expanded length the platform's expansion reports: it answers in a signed 32-bit count.
@@ -220,6 +248,24 @@ void CopyIntoPlace(const char* expandedPath, const char* targetPath)
     }
 }
 
+// Writes held content into a new file at targetPath, which must not exist; false, with the
+// system's error, when it cannot be made or written (a partial file is removed).
+bool WriteNewFile(const char* targetPath, const HeldContent& held)
+{
+    HANDLE target =
+        CreateFileA(targetPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (target == INVALID_HANDLE_VALUE)
+        return false;
+    bool written = held.Size == 0 || WriteAll(target, held.Data, held.Size);
+    DWORD error = GetLastError();
+    CloseHandle(target);
+    if (!written) {
+        DeleteFileA(targetPath);
+        SetLastError(error);
+    }
+    return written;
+}
+
 bool IsNewerVersion(const char* newPath, const char* oldPath)
 {
     DWORD newHigh, newLow, oldHigh, oldLow;
@@ -232,13 +278,16 @@ bool IsNewerVersion(const char* newPath, const char* oldPath)
 // Puts the expanded file in place by the entry's overwrite rule. Only files the removal is to
 // take away again are logged: new ones and those replaced unconditionally; the record goes
 // first, so a file in place is never missing from the log.
-void InstallExpandedFile(ExpansionFile& expanded, const char* targetPath, uint16_t mode, FileWriter& log)
+void InstallExpandedFile(ExpansionFile& expanded, const HeldContent& held, const char* targetPath,
+                         uint16_t mode, FileWriter& log)
 {
     if (GetFileAttributesA(targetPath) == INVALID_FILE_ATTRIBUTES) {
         // Written directly: no file of the user's is to be kept whole. A failed copy is removed;
-        // a file another program made meanwhile is left alone.
+        // a file another program made meanwhile is left alone. Content still in memory is
+        // written from there rather than read back from the expansion temporary.
         WriteLogRecord(log, FileRecord, targetPath);
-        if (!expanded.CopyToNewFile(targetPath))
+        bool copied = held.Whole ? WriteNewFile(targetPath, held) : expanded.CopyToNewFile(targetPath);
+        if (!copied)
             throw ZorvaneException(ErrWriteError, targetPath);
         return;
     }
@@ -262,7 +311,8 @@ void InstallExpandedFile(ExpansionFile& expanded, const char* targetPath, uint16
 // entry; the text is set only when it changes, as every change of a control costs the system a
 // round of window messages.
 void ExtractEntry(HWND progress, FileReader& package, FileWriter& log, const PackageEntry& entry,
-                  const char* storedPath, ExpansionFile& expanded, char* shownBuffer, const char** shownText)
+                  const char* storedPath, ExpansionFile& expanded, HeldContent& held, char* shownBuffer,
+                  const char** shownText)
 {
     if (CheckPackageEntry(entry) != EntryIsSound)
         throw ZorvaneException(ErrInvalidOrCorrupt, package.FileName);
@@ -277,7 +327,7 @@ void ExtractEntry(HWND progress, FileReader& package, FileWriter& log, const Pac
     {
         // Created anew for the entry and deleted as it is closed, when its bytes have passed.
         FileWriter stored(storedPath, FileWriter::DeleteWhenClosed);
-        PassStoredBytes(package, entry.StoredSize, stored, expanded);
+        PassStoredBytes(package, entry.StoredSize, stored, expanded, &held);
     }
 
     char folder[MAX_PATH];
@@ -290,7 +340,14 @@ void ExtractEntry(HWND progress, FileReader& package, FileWriter& log, const Pac
     if (created)
         WriteLogRecord(log, FolderRecord, folder);
 
-    InstallExpandedFile(expanded, targetPath, entry.OverwriteMode, log);
+    InstallExpandedFile(expanded, held, targetPath, entry.OverwriteMode, log);
+}
+
+void ReleaseHeld(HeldContent* held)
+{
+    if (held->Data != nullptr)
+        HeapFree(GetProcessHeap(), 0, held->Data);
+    *held = {};
 }
 
 // Whole percent of the package read; 64-bit, as position times 100 overflows 32 bits beyond 42 MB.
@@ -309,6 +366,7 @@ void ExtractPackage(HWND progress, FileReader& package, FileWriter& log)
     char storedPath[MAX_PATH];
     char expandedPath[MAX_PATH];
     MakeTemporaries(storedPath, expandedPath);
+    HeldContent held = {};
     try {
         ExpansionFile expanded(expandedPath);
         unsigned char bytes[PackageEntrySize];
@@ -319,7 +377,7 @@ void ExtractPackage(HWND progress, FileReader& package, FileWriter& log)
         const char* shownText = nullptr;
         unsigned shownPercent = ~0u;
         do {
-            ExtractEntry(progress, package, log, entry, storedPath, expanded, shownBuffer, &shownText);
+            ExtractEntry(progress, package, log, entry, storedPath, expanded, held, shownBuffer, &shownText);
             unsigned percent = PercentRead(package.Tell(), packageSize);
             if (percent != shownPercent) {
                 SetProgressPosition(progress, percent);
@@ -327,15 +385,20 @@ void ExtractPackage(HWND progress, FileReader& package, FileWriter& log)
             }
         } while (ReadNextHeader(package, &entry));
     } catch (const ZorvaneException&) {
+        ReleaseHeld(&held);
         DeleteFileA(storedPath);
         DeleteFileA(expandedPath);
         throw;
     }
+    ReleaseHeld(&held);
     DeleteFileA(storedPath);
     DeleteFileA(expandedPath);
 }
 
-void PassStoredBytes(FileReader& package, int32_t storedSize, FileWriter& stored, ExpansionFile& expanded)
+uint32_t ExpansionMemoryLimit = 16 * 1024 * 1024;
+
+void PassStoredBytes(FileReader& package, int32_t storedSize, FileWriter& stored, ExpansionFile& expanded,
+                     HeldContent* held)
 {
     EntryStream* stream = new (std::nothrow) EntryStream;
     if (stream == nullptr)
@@ -345,6 +408,7 @@ void PassStoredBytes(FileReader& package, int32_t storedSize, FileWriter& stored
     stream->Package = &package;
     stream->Stored = &stored;
     stream->Expanded = &expanded;
+    stream->Held = held;
     stream->Left = storedSize;
     stream->Lead = stream->Chunk;
     stream->LeadSize = PassChunk(stream);
@@ -355,11 +419,15 @@ void PassStoredBytes(FileReader& package, int32_t storedSize, FileWriter& stored
     if (LooksCompressed(stream->Chunk, stream->LeadSize)) {
         SzddHeader header;
         DecodeSzddHeader(stream->Chunk, &header);
+        if (held != nullptr)
+            PrepareHeld(held, header.ExpandedLength <= MaxExpandedLength ? header.ExpandedLength : ~0u);
         SzddReport report;
         sound = header.ExpandedLength <= MaxExpandedLength &&
                 ExpandSzddEndingAs({ReadStored, stream}, {WriteExpanded, stream}, &report,
                                    SzddNoFurtherItem) == SzddOk;
     } else {
+        if (held != nullptr)
+            PrepareHeld(held, static_cast<uint32_t>(storedSize > 0 ? storedSize : 0));
         while (stream->LeadSize > 0 && WriteExpanded(stream, stream->Lead, stream->LeadSize))
             stream->LeadSize = PassChunk(stream);
     }
@@ -374,7 +442,7 @@ void PassStoredBytes(FileReader& package, int32_t storedSize, FileWriter& stored
         throw ZorvaneException(ErrInvalidOrCorrupt, package.FileName);
 }
 
-ExpansionFile::ExpansionFile(const char* path) : Handle(INVALID_HANDLE_VALUE)
+ExpansionFile::ExpansionFile(const char* path) : Handle(INVALID_HANDLE_VALUE), Written(0), Length(Unknown)
 {
     lstrcpynA(FileName, path, sizeof FileName);
 }
@@ -388,21 +456,27 @@ void ExpansionFile::Rewind()
                              FILE_ATTRIBUTE_NORMAL, nullptr);
         if (Handle == INVALID_HANDLE_VALUE)
             throw ZorvaneException(ErrUnableToOpen, FileName);
+        Length = Unknown;
     }
     if (SetFilePointer(Handle, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
         throw ZorvaneException(ErrWriteError, FileName);
+    Written = 0;
 }
 
 void ExpansionFile::Write(const void* data, DWORD count)
 {
     if (count > 0 && !WriteAll(Handle, data, count))
         throw ZorvaneException(ErrWriteError, FileName);
+    Written += count;
 }
 
 void ExpansionFile::CutHere()
 {
-    if (!SetEndOfFile(Handle))
+    // Only a shorter content leaves bytes of the last one behind; a longer or equal one has
+    // covered them all, and under Wine a cut is a round trip to the server.
+    if ((Length == Unknown || Written < Length) && !SetEndOfFile(Handle))
         throw ZorvaneException(ErrWriteError, FileName);
+    Length = Written;
 }
 
 bool ExpansionFile::CopyToNewFile(const char* targetPath)

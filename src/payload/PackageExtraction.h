@@ -59,17 +59,36 @@ public:
     char FileName[MAX_PATH];
 
 private:
+    static const DWORD Unknown = ~0u;
     HANDLE Handle;
+    DWORD Written; // bytes written since the last Rewind
+    DWORD Length;  // the file's length after the last CutHere; Unknown once opened
 };
 
+// An entry's expanded content kept in memory as it is written to the expansion temporary, so that
+// a new target is written from memory instead of from the file read back. Whole is false when the
+// content was too large to keep (ExpansionMemoryLimit) or the memory could not be had.
+struct HeldContent {
+    unsigned char* Data; // Room bytes from the process heap, or null
+    uint32_t Room;
+    uint32_t Size;
+    bool Whole;
+};
+
+// Expanded content up to this many bytes is also kept in memory. Tests lower it so that larger
+// content takes the way through the expansion temporary.
+extern uint32_t ExpansionMemoryLimit;
+
 // Reads the next storedSize bytes of package (none when 0 or less) once, writing them to
-// stored, and the content they hold over what expanded holds: compressed (SZDD) data
-// expanded, anything else copied unchanged, as the platform's LZ expansion does. Every stored byte
+// stored, and the content they hold over what expanded holds (and into held, when given and the
+// content fits): compressed (SZDD) data expanded, anything else copied unchanged, as the
+// platform's LZ expansion does. Every stored byte
 // is read before a fault of the data is reported, so that a package cut short is reported as such.
 // Throws what the reader and writers throw (the package's ErrUnexpectedEndOfFile and ErrReadError
 // first), ErrNotEnoughMemory, and ErrInvalidOrCorrupt (package) when compressed data do not expand
 // to exactly the length they announce, which would install a wrong file.
-void PassStoredBytes(FileReader& package, int32_t storedSize, FileWriter& stored, ExpansionFile& expanded);
+void PassStoredBytes(FileReader& package, int32_t storedSize, FileWriter& stored, ExpansionFile& expanded,
+                     HeldContent* held = nullptr);
 
 // Copies exactly count bytes (none when count is 0 or less) from package to output in chunks of
 // at most 64 KiB, one read and one write each. Throws what the reader and writer throw.

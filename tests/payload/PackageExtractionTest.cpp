@@ -770,6 +770,46 @@ TEST_F(PackageExtractionTest, FolderThatCannotBeMadeOrTemporariesThatCannotBeMad
     EXPECT_EQ(Tree(deep), std::vector<std::string>());
 }
 
+// Content is kept in memory up to a limit and otherwise read back from the expansion temporary,
+// which is cut only when the new content is shorter: every way must give each file exactly, also
+// a short file after a long one, new or replacing an existing one.
+TEST_F(PackageExtractionTest, ContentHeldInMemoryOrNotAndShorterAfterLongerInstallsExactly)
+{
+    struct {
+        const char* Name;
+        std::string Content;
+        bool Compressed;
+        bool Exists;
+    } entries[] = {{"long.bin", Pattern(5000, 1), true, false},
+                   {"short.txt", Pattern(300, 2), false, false},
+                   {"longer.dat", Pattern(4000, 3), false, true},
+                   {"tiny.bin", Pattern(10, 4), true, true},
+                   {"empty.txt", "", false, false},
+                   {"last.bin", Pattern(2000, 5), true, false}};
+    const uint32_t saved = ExpansionMemoryLimit;
+    for (uint32_t limit : {saved, 1000u, 0u}) {
+        SCOPED_TRACE(limit);
+        ExpansionMemoryLimit = limit;
+        std::string package;
+        std::string log;
+        for (const auto& entry : entries) {
+            DeleteFileA(Target(entry.Name).c_str());
+            if (entry.Exists)
+                WriteTestFile(Target(entry.Name), Pattern(6000, 9));
+            package += PackageEntryBytes(entry.Name, entry.Name,
+                                         entry.Compressed ? SzddLiterals(entry.Content) : entry.Content);
+            log += "+" + Target(entry.Name) + "\r\n";
+        }
+        int code = Extract(package);
+        ExpansionMemoryLimit = saved;
+        ASSERT_EQ(code, 0) << ErrorFile;
+        for (const auto& entry : entries)
+            EXPECT_TRUE(ReadTestFile(Target(entry.Name)) == entry.Content) << entry.Name;
+        EXPECT_EQ(Log(), log);
+        EXPECT_EQ(Tree(TemporaryFolder), std::vector<std::string>());
+    }
+}
+
 TEST_F(PackageExtractionTest, WithoutADialogExtractionRunsTheSame)
 {
     ASSERT_EQ(Extract(PackageEntryBytes("Readme.txt", "Read me", SzddLiterals("readme")), false), 0)
