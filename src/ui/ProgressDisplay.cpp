@@ -11,11 +11,21 @@ const char CancelledText[] = "Setup was cancelled by the user.";
 
 namespace {
 
+// How often a passive run lets its windows paint and take a close: often enough to look alive
+// and answer Cancel at once to a person, while each round costs the system a trip to its window
+// server and extraction updates the dialog about a thousand times a second.
+const DWORD PassiveInputInterval = 20;
+
 // Lets the windows of a passive run paint and take a close; stops the run when one was taken.
 void HandlePassiveInput()
 {
     if (RunOptions.Ui != UiLevel::Passive)
         return;
+    static DWORD lastHandled;
+    DWORD now = GetTickCount();
+    if (now - lastHandled < PassiveInputInterval && !CancelRequested)
+        return;
+    lastHandled = now;
     MSG message;
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
         TranslateMessage(&message);

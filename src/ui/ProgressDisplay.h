@@ -20,8 +20,8 @@ void SetProgressStatus(HWND progress, const char* text);
 // Moves the bar to percent (0 to 100).
 void SetProgressPosition(HWND progress, unsigned percent);
 
-// Both updates above, in a passive run, first handle the window messages waiting for this thread:
-// nobody answers a box there, so no modal loop would ever do it. When the user has closed the run
-// by then, they record ExitCancelled and throw ZorvaneException ErrOwnText with the text
-// CancelledText; what was installed so far stays.
+// Both updates above, in a passive run, first handle the window messages waiting for this thread,
+// at most every 20 ms: nobody answers a box there, so no modal loop would ever do it. When the
+// user has closed the run by then, they record ExitCancelled and throw ZorvaneException ErrOwnText
+// with the text CancelledText; what was installed so far stays.
 extern const char CancelledText[];
