@@ -100,6 +100,7 @@ void ExtractInParts(HWND progress, FileReader& package, FileWriter& log, Clock* 
     GetTempFileNameA(folder, "~vt", 0, storedPath);
     GetTempFileNameA(folder, "~vx", 0, expandedPath);
     ExpansionFile expanded(expandedPath);
+    HeldContent held = {};
     char shownText[PackageTextSize] = "";
     unsigned shownPercent = ~0u;
     clock->Current = HeaderRead;
@@ -124,7 +125,7 @@ void ExtractInParts(HWND progress, FileReader& package, FileWriter& log, Clock* 
         Switch(clock, StoredPass);
         {
             FileWriter stored(storedPath, FileWriter::DeleteWhenClosed);
-            PassStoredBytes(package, entry.StoredSize, stored, expanded);
+            PassStoredBytes(package, entry.StoredSize, stored, expanded, &held);
             Switch(clock, TemporaryDeleted);
         }
 
@@ -142,7 +143,17 @@ void ExtractInParts(HWND progress, FileReader& package, FileWriter& log, Clock* 
         Switch(clock, Logging);
         WriteLogRecord(log, FileRecord, target);
         Switch(clock, CopyIntoPlace);
-        expanded.CopyToNewFile(target);
+        if (held.Whole) {
+            HANDLE file =
+                CreateFileA(target, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (file != INVALID_HANDLE_VALUE) {
+                if (held.Size > 0)
+                    WriteAll(file, held.Data, held.Size);
+                CloseHandle(file);
+            }
+        } else {
+            expanded.CopyToNewFile(target);
+        }
 
         Switch(clock, ProgressBar);
         unsigned percent = static_cast<unsigned>(static_cast<ULONGLONG>(package.Tell()) * 100 /
@@ -153,6 +164,8 @@ void ExtractInParts(HWND progress, FileReader& package, FileWriter& log, Clock* 
         }
     }
     Switch(clock, HeaderRead);
+    if (held.Data != nullptr)
+        HeapFree(GetProcessHeap(), 0, held.Data);
     expanded.Release();
     DeleteFileA(storedPath);
     DeleteFileA(expandedPath);
