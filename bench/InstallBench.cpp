@@ -143,17 +143,10 @@ void ExtractInParts(HWND progress, FileReader& package, FileWriter& log, Clock* 
         Switch(clock, Logging);
         WriteLogRecord(log, FileRecord, target);
         Switch(clock, CopyIntoPlace);
-        if (held.Whole) {
-            HANDLE file =
-                CreateFileA(target, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (file != INVALID_HANDLE_VALUE) {
-                if (held.Size > 0)
-                    WriteAll(file, held.Data, held.Size);
-                CloseHandle(file);
-            }
-        } else {
+        if (held.Whole)
+            WriteNewFile(target, held);
+        else
             expanded.CopyToNewFile(target);
-        }
 
         Switch(clock, ProgressBar);
         unsigned percent = static_cast<unsigned>(static_cast<ULONGLONG>(package.Tell()) * 100 /

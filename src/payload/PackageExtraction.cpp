@@ -248,24 +248,6 @@ void CopyIntoPlace(const char* expandedPath, const char* targetPath)
     }
 }
 
-// Writes held content into a new file at targetPath, which must not exist; false, with the
-// system's error, when it cannot be made or written (a partial file is removed).
-bool WriteNewFile(const char* targetPath, const HeldContent& held)
-{
-    HANDLE target =
-        CreateFileA(targetPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (target == INVALID_HANDLE_VALUE)
-        return false;
-    bool written = held.Size == 0 || WriteAll(target, held.Data, held.Size);
-    DWORD error = GetLastError();
-    CloseHandle(target);
-    if (!written) {
-        DeleteFileA(targetPath);
-        SetLastError(error);
-    }
-    return written;
-}
-
 bool IsNewerVersion(const char* newPath, const char* oldPath)
 {
     DWORD newHigh, newLow, oldHigh, oldLow;
@@ -397,6 +379,22 @@ void ExtractPackage(HWND progress, FileReader& package, FileWriter& log)
 
 uint32_t ExpansionMemoryLimit = 16 * 1024 * 1024;
 
+bool WriteNewFile(const char* targetPath, const HeldContent& held)
+{
+    HANDLE target =
+        CreateFileA(targetPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (target == INVALID_HANDLE_VALUE)
+        return false;
+    bool written = held.Size == 0 || WriteAll(target, held.Data, held.Size);
+    DWORD error = GetLastError();
+    CloseHandle(target);
+    if (!written) {
+        DeleteFileA(targetPath);
+        SetLastError(error);
+    }
+    return written;
+}
+
 void PassStoredBytes(FileReader& package, int32_t storedSize, FileWriter& stored, ExpansionFile& expanded,
                      HeldContent* held)
 {
@@ -415,19 +413,20 @@ void PassStoredBytes(FileReader& package, int32_t storedSize, FileWriter& stored
     if (stream->StoredFault)
         std::rethrow_exception(stream->StoredFault);
 
-    bool sound = true;
-    if (LooksCompressed(stream->Chunk, stream->LeadSize)) {
-        SzddHeader header;
+    const bool compressed = LooksCompressed(stream->Chunk, stream->LeadSize);
+    SzddHeader header = {};
+    if (compressed)
         DecodeSzddHeader(stream->Chunk, &header);
-        if (held != nullptr)
-            PrepareHeld(held, header.ExpandedLength <= MaxExpandedLength ? header.ExpandedLength : ~0u);
+    if (held != nullptr)
+        PrepareHeld(held, compressed ? header.ExpandedLength
+                                     : static_cast<uint32_t>(storedSize > 0 ? storedSize : 0));
+    bool sound = true;
+    if (compressed) {
         SzddReport report;
         sound = header.ExpandedLength <= MaxExpandedLength &&
                 ExpandSzddEndingAs({ReadStored, stream}, {WriteExpanded, stream}, &report,
                                    SzddNoFurtherItem) == SzddOk;
     } else {
-        if (held != nullptr)
-            PrepareHeld(held, static_cast<uint32_t>(storedSize > 0 ? storedSize : 0));
         while (stream->LeadSize > 0 && WriteExpanded(stream, stream->Lead, stream->LeadSize))
             stream->LeadSize = PassChunk(stream);
     }

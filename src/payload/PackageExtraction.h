@@ -75,6 +75,10 @@ struct HeldContent {
     bool Whole;
 };
 
+// Writes held's content into a new file at targetPath, which must not exist; false, with the
+// system's error, when it cannot be made or written (a partial file is removed).
+bool WriteNewFile(const char* targetPath, const HeldContent& held);
+
 // Expanded content up to this many bytes is also kept in memory. Tests lower it so that larger
 // content takes the way through the expansion temporary.
 extern uint32_t ExpansionMemoryLimit;
