@@ -198,7 +198,10 @@ TEST_F(ProductRegistrationTest, InstallLocationReadsEmptyWithoutAnEntryAndTheDes
     char programFiles[MAX_PATH];
     ReadRegistryString(HKEY_LOCAL_MACHINE, CurrentVersionKey, ProgramFilesDirValue, DefaultProgramFilesDir,
                        programFiles, sizeof programFiles);
-    EXPECT_STREQ(programFiles, "C:\\Program Files");
+    // A 32-bit program on 64-bit Windows reads its own Program Files.
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    EXPECT_STREQ(programFiles, wow64 ? "C:\\Program Files (x86)" : "C:\\Program Files");
 }
 
 // The system's own values of the CurrentVersion key, taken away for one test and put back.
