@@ -483,4 +483,20 @@ TEST_F(UnattendedRun, PassiveRunAnswersWithin100MsDuringALargeEntryAndCancelEnds
     }
 }
 
+// The log says what happened: without the product's program, its unregistration cannot start;
+// the removal goes on, and the run says it failed (the COM server may stay registered).
+TEST_F(UnattendedRun, AnUnregistrationThatCannotStartIsNotLoggedAsDone)
+{
+    const std::string dest = Temp.Join("Apps\\Zorvane Demo");
+    ASSERT_EQ(Run("/quiet /dir=\"" + dest + "\"").ExitCode, 0u);
+    ASSERT_TRUE(DeleteFileA((dest + "\\tpz2.exe").c_str()));
+    RunResult uninstall = Run("/r /quiet /log=" + Log);
+    EXPECT_EQ(uninstall.ExitCode, 1603u);
+    std::vector<std::string> lines = LogLines(Log);
+    EXPECT_TRUE(Contains(lines, "Setup, error: Failed to unregister TALVIQ Project Zorvane"));
+    EXPECT_FALSE(Contains(lines, "unregistration: done"));
+    EXPECT_FALSE(FileExists(dest + "\\Wendlor.exe")) << "the removal went on";
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Entry));
+}
+
 } // namespace
