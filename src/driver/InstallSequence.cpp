@@ -176,6 +176,7 @@ void InstallWithProgress(HWND backdrop, HWND progress, FileReader& package, File
     else
         WriteLogLine("/RegServer", "done");
 
+    StopIfRequested();
     ConvertOldProjectFile(progress);
 }
 
