@@ -31,3 +31,8 @@ bool RemoveFolderChain(const char* path);
 // True when both paths name one existing file or folder, however each is spelt (short 8.3 names,
 // letter case, links): the volume and the file index of the open files are compared.
 bool IsSameFile(const char* first, const char* second);
+
+// The longest installation folder (without a trailing backslash): a file can be replaced in a
+// folder only when the system has room for a temporary name beside it. The command line, the
+// wizard's folder browser and the install itself all hold to it.
+const size_t InstallFolderLimit = MAX_PATH - 15;

@@ -6,6 +6,6 @@ HBITMAP WizardBitmap;
 char DestinationFolder[MAX_PATH];
 char RegisteredOwnerName[128];
 SetupOptions RunOptions;
-bool CancelRequested;
+std::atomic<bool> CancelRequested;
 
 bool IsUnattended() { return RunOptions.Ui != UiLevel::Full; }

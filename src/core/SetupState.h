@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 // The program's own module: resources and its own path come from it.
 extern HINSTANCE ModuleInstance;
 // 1 when the command line asked for uninstall, else 0.
@@ -29,6 +31,8 @@ struct SetupOptions {
     bool ShowHelp;          // /?: list the switches and exit codes, do nothing else
     bool RunAtStartup;      // /runatstartup: Yes to the first closing question
     bool Launch;            // /launch: Yes to the second closing question
+    bool NoRestart;         // /norestart: accepted and logged; the program never restarts Windows
+    bool AllUsers;          // /allusers: the shortcuts go to the Start menu of all users
     char Folder[MAX_PATH];  // /dir: the installation folder itself, without a trailing backslash; empty: none
     char LogPath[MAX_PATH]; // /log: the diagnostic log; empty: none
     // Why an unattended line is refused (a short text naming the switch); empty when it is not.
@@ -39,8 +43,8 @@ struct SetupOptions {
 extern SetupOptions RunOptions;
 
 // Set when the user closes a window of a passive run (the backdrop, or the progress dialog's
-// Cancel button): the installation stops at its next progress update.
-extern bool CancelRequested;
+// Cancel button), on the thread of those windows: the run stops at its next safe point.
+extern std::atomic<bool> CancelRequested;
 
 // True when RunOptions asks for a run without the wizard, questions and message boxes.
 bool IsUnattended();

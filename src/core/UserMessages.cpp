@@ -5,6 +5,8 @@
 
 #include <stdio.h>
 
+const char CancelledText[] = "Setup was cancelled by the user.";
+
 namespace {
 
 int Outcome = ExitSuccess;

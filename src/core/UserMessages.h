@@ -9,13 +9,15 @@
 // already read. The interactive run always ends with ExitSuccess.
 enum ExitCodes {
     ExitSuccess = 0,
-    ExitCancelled = 1602,          // the product was running, or the user closed the passive window
+    ExitCancelled = 1602,          // the user closed the passive window
     ExitFailure = 1603,            // any other failure; its message is in the log
     ExitNotInstalled = 1605,       // uninstall: the product is not installed
+    ExitBusy = 1618,               // the product or another Setup.exe of it runs; tools try again later
     ExitPackageUnopenable = 1619,  // the package cannot be opened
+    ExitPackageDamaged = 1620,     // the package is cut short or its data are damaged
     ExitLogUnopenable = 1622,      // the /log file cannot be opened
     ExitInvalidCommandLine = 1639, // an unknown switch or a refused value
-    ExitRestartNeeded = 3010,      // success; a restart finishes it
+    ExitRestartNeeded = 3010,      // success; a file of the product goes only at the next restart
 };
 
 // Interactive run: shows text (a carriage return breaks the line) in a modal message box with
@@ -35,3 +37,6 @@ int RunExitCode();
 
 // Back to ExitSuccess, for a second run in the same process.
 void ClearExitCode();
+
+// The message of a passive run the user closed.
+extern const char CancelledText[];

@@ -1,23 +1,29 @@
 #include "driver/CommandLine.h"
 
+#include "core/PathUtilities.h"
 #include "format/PackageFormat.h"
 
 #include <stdio.h>
 #include <string.h>
 
+#include <initializer_list>
+
 const char SwitchHelpText[] =
-    "Setup.exe [/r] [/quiet | /passive] [/dir=FOLDER] [/log=FILE] [/runatstartup] [/launch]\r"
+    "Setup.exe [/r] [/quiet | /passive] [/dir=FOLDER] [/log=FILE] [/allusers] [/runatstartup] [/launch]\r"
     "/r\tuninstall (the first argument)\r"
-    "/quiet\tno window at all\r"
-    "/passive\tthe backdrop and the progress only\r"
-    "/dir=FOLDER\tthe installation folder itself (absolute, local)\r"
+    "/quiet\tno window at all (also /qn, /q, /s, /silent, /verysilent)\r"
+    "/passive\tthe backdrop and the progress only (also /qb)\r"
+    "/dir=FOLDER\tthe installation folder itself (absolute, local, at most 245 characters)\r"
     "/log=FILE\ta diagnostic log, created or appended (UTF-8)\r"
+    "/allusers\tshortcuts in the Start menu of all users\r"
     "/runatstartup\tstart the product with Windows\r"
     "/launch\tstart the product when the installation ends\r"
+    "/norestart\taccepted; Setup never restarts Windows\r"
     "/?\tthis list\r"
-    "Exit codes of /quiet and /passive runs:\r"
-    "0 success; 3010 success, restart needed; 1602 cancelled or the product is running;\r"
-    "1603 failed; 1605 not installed; 1619 the package cannot be opened;\r"
+    "Exit codes of unattended runs:\r"
+    "0 success; 3010 success, a file goes at the next restart; 1602 cancelled;\r"
+    "1603 failed; 1605 not installed; 1618 the product or another Setup is running;\r"
+    "1619 the package cannot be opened; 1620 the package is damaged;\r"
     "1622 the log cannot be opened; 1639 invalid command line";
 
 namespace {
@@ -86,8 +92,10 @@ bool TakeFolder(const Argument& argument, const char* value, char* folder, char*
     size_t length = strlen(value);
     if (length > 3 && value[length - 1] == '\\')
         --length;
-    if (argument.OverLong || length >= MAX_PATH) {
-        snprintf(problem, problemSize, "/dir is longer than %d characters", MAX_PATH - 1);
+    // The install itself refuses a longer folder, after the guard: refused here, nothing starts.
+    if (argument.OverLong || length > InstallFolderLimit) {
+        snprintf(problem, problemSize, "/dir is longer than %d characters",
+                 static_cast<int>(InstallFolderLimit));
         return false;
     }
     memcpy(folder, value, length);
@@ -126,15 +134,28 @@ void TakeArgument(const Argument& argument, bool first, int uninstallMode, Setup
     const size_t nameLength = equals != nullptr ? static_cast<size_t>(equals - name) : strlen(name);
     const char* value = equals != nullptr ? equals + 1 : nullptr;
     auto is = [&](const char* known) { return isSwitch && IsName(name, nameLength, known); };
-    const bool installOnly = is("dir") || is("runatstartup") || is("launch");
+    auto isAny = [&](std::initializer_list<const char*> names) {
+        for (const char* known : names)
+            if (is(known))
+                return true;
+        return false;
+    };
+    // The spellings deployment tools and administrators use for the two unattended levels.
+    const bool quiet = isAny({"quiet", "qn", "q", "s", "silent", "verysilent"});
+    const bool passive = isAny({"passive", "qb"});
+    const bool installOnly = isAny({"dir", "runatstartup", "launch", "allusers"});
 
     if (argument.Unterminated) {
         snprintf(problem, sizeof problem, "a quotation mark is not closed: %s", text);
     } else if (installOnly && uninstallMode == 1) {
         snprintf(problem, sizeof problem, "%s applies to an install only", text);
-    } else if (value == nullptr && (is("quiet") || is("passive"))) {
+    } else if (value == nullptr && (quiet || passive)) {
         if (options->Ui != UiLevel::Quiet)
-            options->Ui = is("quiet") ? UiLevel::Quiet : UiLevel::Passive;
+            options->Ui = quiet ? UiLevel::Quiet : UiLevel::Passive;
+    } else if (value == nullptr && is("norestart")) {
+        options->NoRestart = true;
+    } else if (value == nullptr && is("allusers")) {
+        options->AllUsers = true;
     } else if (value == nullptr && is("?")) {
         options->ShowHelp = true;
     } else if (value == nullptr && is("runatstartup")) {

@@ -6,9 +6,11 @@
 #include "core/UserMessages.h"
 #include "core/ZorvaneException.h"
 #include "driver/ProgramStart.h"
+#include "driver/RunOutcome.h"
 #include "driver/RunningInstanceGuard.h"
 #include "core/SetupState.h"
 #include "payload/InstallLog.h"
+#include "payload/LogRemoval.h"
 #include "payload/PackageExtraction.h"
 #include "system/ProductRegistration.h"
 #include "system/Registry.h"
@@ -17,6 +19,7 @@
 #include "ui/InstallWizard.h"
 #include "ui/ProgressDisplay.h"
 
+#include <shlobj.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -39,7 +42,8 @@ const char* const DestinationNames[] = {InstallLogName, UninstallerName, Product
 // existing file there can be replaced (which needs room for a temporary name beside it).
 bool DestinationHoldsItsNames()
 {
-    if (strnlen(DestinationFolder, MAX_PATH) + 1 > ReplaceableFolderLength)
+    static_assert(InstallFolderLimit + 1 == ReplaceableFolderLength, "one limit for the installation folder");
+    if (strnlen(DestinationFolder, MAX_PATH) > InstallFolderLimit)
         return false;
     for (const char* name : DestinationNames) {
         char path[MAX_PATH];
@@ -87,6 +91,38 @@ ZorvaneException PackagePathTooLong()
     return PathTooLong(ErrUnableToOpen, path);
 }
 
+// The folder of the product installed before, into folder (MAX_PATH bytes), when its entry names
+// one the uninstaller would accept and the install could use; false otherwise.
+bool ReadInstalledFolder(char* folder)
+{
+    ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, InstallLocationValue, "", folder, MAX_PATH);
+    return folder[0] != '\0' && NormalizeInstallationFolder(folder) && strlen(folder) <= InstallFolderLimit;
+}
+
+// True when this process runs as the local system account, as management agents run installers:
+// its own Start menu is seen by nobody.
+bool RunsAsSystemAccount()
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    union {
+        TOKEN_USER User;
+        BYTE Room[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } info;
+    DWORD size = 0;
+    bool system = GetTokenInformation(token, TokenUser, &info, sizeof info, &size) &&
+                  IsWellKnownSid(info.User.User.Sid, WinLocalSystemSid);
+    CloseHandle(token);
+    return system;
+}
+
+void StopIfRequested()
+{
+    if (StopRequested())
+        throw ZorvaneException(ErrOwnText, CancelledText);
+}
+
 // Copies this program to the uninstaller's path. Started from that very file (a reinstall run
 // from the installation folder, under whatever spelling of its path) there is nothing to copy.
 void CopySelfAsUninstaller(const char* uninstallerPath)
@@ -107,8 +143,9 @@ void InstallWithProgress(HWND backdrop, HWND progress, FileReader& package, File
                          const char* productCommand)
 {
     WriteLogRecord(log, FolderRecord, DestinationFolder);
-    ExtractPackage(progress, package, log);
+    ExtractPackage(progress, package, log, StopRequested);
     WriteLogLine("extraction", "done");
+    StopIfRequested();
 
     SetProgressStatus(progress, "Creating Registry Keys...");
     char uninstallerPath[MAX_PATH];
@@ -119,10 +156,16 @@ void InstallWithProgress(HWND backdrop, HWND progress, FileReader& package, File
     CopySelfAsUninstaller(uninstallerPath);
 
     SetProgressStatus(progress, "Creating Shortcuts...");
+    StopIfRequested();
     char linkPath[MAX_PATH];
     char targetPath[MAX_PATH];
-    CreateStartMenuShortcuts(backdrop, log, linkPath, targetPath);
-    WriteLogLine("shortcuts", "created");
+    // Where every user sees them when asked, or when the system account installs: its own Start
+    // menu is nobody's.
+    const bool allUsers = RunOptions.AllUsers || RunsAsSystemAccount();
+    CreateStartMenuShortcuts(backdrop, allUsers ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS, log, linkPath,
+                             targetPath);
+    WriteLogLine("shortcuts", allUsers ? "created for all users" : "created");
+    StopIfRequested();
 
     char registration[ProductCommandSize];
     snprintf(registration, sizeof registration, "%s /RegServer", productCommand);
@@ -133,6 +176,7 @@ void InstallWithProgress(HWND backdrop, HWND progress, FileReader& package, File
     else
         WriteLogLine("/RegServer", "done");
 
+    StopIfRequested();
     ConvertOldProjectFile(progress);
 }
 
@@ -140,7 +184,12 @@ void InstallWithProgress(HWND backdrop, HWND progress, FileReader& package, File
 
 void RunInstall(HWND backdrop)
 {
-    if (!WaitForProductExit(backdrop, GuardMode::Install))
+    char installed[MAX_PATH];
+    const bool isInstalled = ReadInstalledFolder(installed);
+    char productProgram[MAX_PATH];
+    lstrcpynA(productProgram, installed, sizeof productProgram);
+    const bool programNamed = isInstalled && AppendPathComponent(productProgram, ProductProgramName);
+    if (!WaitForProductExit(backdrop, GuardMode::Install, programNamed ? productProgram : nullptr))
         return;
     WriteLogLine("guard", "the product is not running");
 
@@ -164,7 +213,12 @@ void RunInstall(HWND backdrop)
         return;
     }
 
-    int finished = ChooseDestination(backdrop);
+    // An upgrade goes where the product is, unless /dir names another folder; the entry then
+    // follows the new folder and the old one is left as it is.
+    const char* folder = RunOptions.Folder[0] != '\0' ? RunOptions.Folder : isInstalled ? installed : nullptr;
+    if (folder == installed)
+        WriteLogLine("installed product", installed);
+    int finished = ChooseDestination(backdrop, folder);
     if (finished < 0) {
         // The wizard could not be shown at all: that is no consent to install.
         ShowError(ZorvaneException(ErrUnableToShowDialog, ": comctl32.dll"), backdrop);
@@ -211,13 +265,14 @@ void RunInstall(HWND backdrop)
     try {
         InstallWithProgress(backdrop, progress, *package, *log, productCommand);
     } catch (const ZorvaneException& error) {
-        DestroyWindow(progress);
+        CloseProgressDisplay(progress);
         log.reset();
+        const int exitCode = FailureExitCode(error, package->FileName);
         package.reset();
-        ShowError(error, backdrop);
+        ShowError(error, backdrop, exitCode);
         return;
     }
-    DestroyWindow(progress);
+    CloseProgressDisplay(progress);
 
     if (ShowMessage(
             backdrop, "Setup complete.\rDo you wish TALVIQ Project Zorvane to run each time Windows starts?",
@@ -226,9 +281,11 @@ void RunInstall(HWND backdrop)
 
     if (ShowMessage(backdrop, "Do you want to start TALVIQ Project Zorvane 2 Demo right now?", SetupCaption,
                     MB_YESNO | MB_ICONQUESTION, RunOptions.Launch ? IDYES : IDNO) == IDYES &&
-        !StartProgram(productCommand, 0))
-        ShowMessage(backdrop, "Failed to start TALVIQ Project Zorvane", SetupCaption, MB_OK | MB_ICONERROR,
-                    IDOK, ExitFailure);
+        !StartProgram(productCommand, 0)) {
+        // The installation is complete: unattended, a product that does not start is a warning.
+        ShowMessage(backdrop, "Failed to start TALVIQ Project Zorvane", SetupCaption,
+                    MB_OK | (IsUnattended() ? MB_ICONWARNING : MB_ICONERROR), IDOK, ExitSuccess);
+    }
 }
 
 void ConvertOldProjectFile(HWND progress)

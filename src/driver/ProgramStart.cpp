@@ -16,7 +16,7 @@ bool FormatProductCommand(char* command, const char* folder)
     return true;
 }
 
-bool StartProgram(const char* commandLine, DWORD waitMs)
+bool StartProgram(const char* commandLine, DWORD waitMs, DWORD* exitCode)
 {
     // CreateProcessA may write into its command line, so it gets a copy of its own.
     char line[2 * MAX_PATH + 64];
@@ -29,8 +29,9 @@ bool StartProgram(const char* commandLine, DWORD waitMs)
     PROCESS_INFORMATION process;
     if (!CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         return false;
-    if (waitMs != 0)
-        WaitForSingleObject(process.hProcess, waitMs);
+    bool ended = waitMs != 0 && WaitForSingleObject(process.hProcess, waitMs) == WAIT_OBJECT_0;
+    if (exitCode != nullptr && !(ended && GetExitCodeProcess(process.hProcess, exitCode)))
+        *exitCode = STILL_ACTIVE;
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return true;

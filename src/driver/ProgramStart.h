@@ -13,6 +13,7 @@ bool FormatProductCommand(char* command, const char* folder);
 
 // Starts commandLine (no application name, no inherited handles, no creation flags, the current
 // environment and folder). With waitMs non-zero, waits for it at most that long (INFINITE: without
-// a limit); whether it finished is not examined. Both handles are released. False when it could
-// not be started, or when the command line is longer than the system takes.
-bool StartProgram(const char* commandLine, DWORD waitMs);
+// a limit); with exitCode given, it receives the program's exit code, or STILL_ACTIVE when the
+// wait ended first (or there was none). Both handles are released. False when it could not be
+// started, or when the command line is longer than the system takes.
+bool StartProgram(const char* commandLine, DWORD waitMs, DWORD* exitCode = nullptr);

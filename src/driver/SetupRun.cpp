@@ -6,14 +6,20 @@
 #include "core/UserMessages.h"
 #include "driver/CommandLine.h"
 #include "driver/InstallSequence.h"
+#include "driver/RunOutcome.h"
+#include "driver/RunningInstanceGuard.h"
 #include "driver/UninstallSequence.h"
 #include "resource.h"
 #include "ui/BackdropWindow.h"
+#include "ui/PassiveWindows.h"
 
 #include <objbase.h>
 #include <stdio.h>
 
 namespace {
+
+const char AnotherSetupText[] =
+    "Another Setup of TALVIQ Project Zorvane 2 Demo is running.\rPlease wait until it has finished.";
 
 // The first line of a run's log: what was asked, and how it was read.
 void LogStart()
@@ -33,12 +39,19 @@ void RunSequence()
         WizardBitmap = static_cast<HBITMAP>(LoadImageA(ModuleInstance, MAKEINTRESOURCEA(IDB_WIZARD),
                                                        IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
     }
-    HWND backdrop = CreateBackdropWindow();
+    // Nobody answers anything in a passive run: its windows get a thread of their own that keeps
+    // them answering while the install thread works or waits.
+    const bool passive = RunOptions.Ui == UiLevel::Passive;
+    HWND backdrop = passive ? StartPassiveWindows() : CreateBackdropWindow();
 
     if (UninstallMode == 1)
         RunUninstall(backdrop);
     else
         RunInstall(backdrop);
+
+    if (passive)
+        StopPassiveWindows();
+    RecordFilesLeftForRestart();
 
     if (WizardBitmap != nullptr)
         DeleteObject(WizardBitmap);
@@ -70,7 +83,11 @@ int RunSetup(HINSTANCE instance)
         ShowMessage(nullptr, text, "Setup", MB_OK | MB_ICONERROR, IDOK, ExitInvalidCommandLine);
     } else if (RunOptions.ShowHelp) {
         ShowMessage(nullptr, SwitchHelpText, "Setup", MB_OK | MB_ICONINFORMATION);
+    } else if (!ClaimSetupMutex()) {
+        ShowMessage(nullptr, AnotherSetupText, "Setup", MB_OK | MB_ICONERROR, IDOK, ExitBusy);
     } else {
+        if (RunOptions.NoRestart)
+            WriteLogLine("/norestart", "noted; Setup never restarts Windows");
         RunSequence();
     }
 

@@ -3,6 +3,8 @@
 #include "core/DiagnosticLog.h"
 #include "core/PathUtilities.h"
 #include "core/UserMessages.h"
+#include "driver/ProgramStart.h"
+#include "driver/RunOutcome.h"
 #include "driver/RunningInstanceGuard.h"
 #include "payload/LogRemoval.h"
 #include "system/ProductRegistration.h"
@@ -28,31 +30,31 @@ const char RemovedText[] =
     "Uninstall removed program files.\rYou should reboot your computer to complete uninstall.";
 const char ErrorsText[] = "There were errors during uninstall.";
 
-const char ProductProgram[] = "tpz2.exe";
 const char UnregisterSwitch[] = " /UnRegServer";
 const DWORD UnregisterTimeoutMs = 10000;
 
-// Room for every program path that fits MAX_PATH, quoted, with the switch and the terminator.
-const size_t CommandLineSize = MAX_PATH + 2 + sizeof UnregisterSwitch;
-
-// Runs the product's own unregistration and waits for it, at most UnregisterTimeoutMs; whether
-// it finished is not examined. Reports only a program that cannot be started.
+// Runs the product's own unregistration, waits for it at most UnregisterTimeoutMs and logs how it
+// ended. Reports only a program that cannot be started.
 void UnregisterProduct(HWND backdrop, const char* installationFolder)
 {
-    char program[MAX_PATH];
-    lstrcpynA(program, installationFolder, sizeof program);
-    char commandLine[CommandLineSize];
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (AppendPathComponent(program, ProductProgram) &&
-        snprintf(commandLine, sizeof commandLine, "\"%s\"%s", program, UnregisterSwitch) > 0 &&
-        CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                       &process)) {
-        WaitForSingleObject(process.hProcess, UnregisterTimeoutMs);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-        return;
+    char command[ProductCommandSize];
+    DWORD exitCode = STILL_ACTIVE;
+    if (FormatProductCommand(command, installationFolder)) {
+        char line[ProductCommandSize];
+        snprintf(line, sizeof line, "%s%s", command, UnregisterSwitch); // room for the longest switch
+        if (StartProgram(line, UnregisterTimeoutMs, &exitCode)) {
+            char outcome[64];
+            if (exitCode == 0)
+                lstrcpynA(outcome, "done", sizeof outcome);
+            else if (exitCode == STILL_ACTIVE)
+                snprintf(outcome, sizeof outcome, "still running after %lu s, going on",
+                         static_cast<unsigned long>(UnregisterTimeoutMs / 1000));
+            else
+                snprintf(outcome, sizeof outcome, "ended with exit code %lu, going on",
+                         static_cast<unsigned long>(exitCode));
+            WriteLogLine("unregistration", outcome);
+            return;
+        }
     }
     ShowMessage(backdrop, UnregisterFailedText, UnregisterCaption, MB_OK | MB_ICONERROR, IDOK, ExitFailure);
 }
@@ -78,15 +80,23 @@ void RunUninstall(HWND backdrop)
         return;
     }
     WriteLogLine("installation", installationFolder);
-    if (!WaitForProductExit(backdrop, GuardMode::Uninstall))
+    char productProgram[MAX_PATH];
+    lstrcpynA(productProgram, installationFolder, sizeof productProgram);
+    const bool programNamed = AppendPathComponent(productProgram, "tpz2.exe");
+    if (!WaitForProductExit(backdrop, GuardMode::Uninstall, programNamed ? productProgram : nullptr))
         return;
     WriteLogLine("guard", "the product is not running");
     if (ShowMessage(backdrop, ConfirmText, UninstallCaption, MB_YESNO | MB_ICONQUESTION, IDYES) != IDYES)
         return;
 
+    if (StoppedHere())
+        return;
     UnregisterProduct(backdrop, installationFolder);
-    WriteLogLine("unregistration", "done");
+    if (StoppedHere())
+        return;
 
+    // The uninstaller deleting itself at the next restart is no reason for one: only files of the
+    // product left in use make the run ask for a restart (the driver's RecordFilesLeftForRestart).
     const char* finalText = ErrorsText;
     int exitCode = ExitFailure;
     if (RemoveLoggedFiles(backdrop, installationFolder) != 0) {
@@ -94,7 +104,7 @@ void RunUninstall(HWND backdrop)
         RemoveProductRegistration();
         WriteLogLine("registry entries", "removed");
         finalText = RemovedText;
-        exitCode = ExitRestartNeeded;
+        exitCode = ExitSuccess;
     }
     ShowMessage(backdrop, finalText, UninstallCaption, MB_OK | MB_ICONWARNING, IDOK, exitCode);
 }

@@ -1,11 +1,16 @@
 #include "payload/BootTimeDeletion.h"
 
+#include "core/DiagnosticLog.h"
 #include "core/FileAccess.h"
 #include "core/PathUtilities.h"
 
 #include <windows.h>
 
+#include <stdio.h>
+
 namespace {
+
+unsigned LeftForRestart = 0;
 
 const char SectionLine[] = "[rename]";
 // A line of the existing file keeps at most 1023 characters; the rest of it is dropped.
@@ -89,3 +94,25 @@ void AddWininitRenameLineIn(const char* windowsFolder, const char* line)
     if (!complete || !MoveFileExA(copyPath, iniPath, MOVEFILE_REPLACE_EXISTING))
         DeleteFileA(copyPath);
 }
+
+bool DeleteAtNextRestart(const char* path)
+{
+    char shortPath[MAX_PATH];
+    DWORD length = GetShortPathNameA(path, shortPath, sizeof shortPath);
+    const char* named = length != 0 && length < sizeof shortPath ? shortPath : path;
+    char request[MAX_PATH + 4];
+    if (snprintf(request, sizeof request, "NUL=%s", named) < static_cast<int>(sizeof request))
+        AddWininitRenameLine(request);
+    // Windows NT and later read only the pending deletions; older systems (and Wine) Wininit.ini,
+    // whose request is never known to have been taken.
+    return MoveFileExA(named, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+}
+
+void LeaveForRestart(const char* path)
+{
+    bool requested = DeleteAtNextRestart(path);
+    WriteLogLine(requested ? "in use, deleted at the next restart" : "in use, left for Wininit.ini", path);
+    ++LeftForRestart;
+}
+
+unsigned FilesLeftForRestart() { return LeftForRestart; }

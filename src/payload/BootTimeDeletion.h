@@ -11,3 +11,15 @@ void AddWininitRenameLine(const char* line);
 // As AddWininitRenameLine, with Wininit.ini and its working copy Wininit.~in in windowsFolder.
 // Nothing is written when a path there would not fit MAX_PATH.
 void AddWininitRenameLineIn(const char* windowsFolder, const char* line);
+
+// Asks Windows to delete path at the next start, both ways: "NUL=" and its short path in
+// Wininit.ini, and the system's pending deletions. True when at least one of them took it.
+bool DeleteAtNextRestart(const char* path);
+
+// For a file of the product that cannot be deleted now (held open by another program): asks for
+// its deletion at the next start (DeleteAtNextRestart), writes its path to the diagnostic log and
+// counts it, so that the run can say that a restart finishes it.
+void LeaveForRestart(const char* path);
+
+// How many files LeaveForRestart took in this run.
+unsigned FilesLeftForRestart();

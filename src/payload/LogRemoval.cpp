@@ -2,12 +2,12 @@
 
 #include "core/FileAccess.h"
 #include "core/PathUtilities.h"
+#include "core/StartMenuFolders.h"
 #include "core/UserMessages.h"
 #include "core/ZorvaneException.h"
 #include "format/PackageFormat.h"
 #include "payload/BootTimeDeletion.h"
 #include "payload/InstallLog.h"
-#include "system/Shortcuts.h"
 
 #include <shlobj.h>
 #include <stdio.h>
@@ -33,6 +33,7 @@ struct AllowedFolders {
     char Installation[MAX_PATH];
     char System[MAX_PATH];
     char StartMenu[MAX_PATH];
+    char CommonStartMenu[MAX_PATH]; // the all-users one, where an install for all users put its shortcuts
 };
 
 // A drive path (C:\...) or a network path (\\server\...), never one relative to the current
@@ -102,10 +103,10 @@ void FindAllowedFolders(HWND owner, const char* installationFolder, AllowedFolde
         allowed->System[0] = '\0';
     AdoptFolder(allowed->System);
 
-    GetSpecialFolderPath(owner, CSIDL_PROGRAMS, allowed->StartMenu);
-    if (allowed->StartMenu[0] == '\0' || !AppendPathComponent(allowed->StartMenu, StartMenuFolder))
-        allowed->StartMenu[0] = '\0';
+    GetProductStartMenuFolder(owner, CSIDL_PROGRAMS, allowed->StartMenu);
     AdoptFolder(allowed->StartMenu);
+    GetProductStartMenuFolder(owner, CSIDL_COMMON_PROGRAMS, allowed->CommonStartMenu);
+    AdoptFolder(allowed->CommonStartMenu);
 }
 
 // True when path is folder itself or lies below it: letter case ignored, and only at a backslash,
@@ -135,7 +136,8 @@ bool IsRemovable(const char* path, const AllowedFolders& allowed)
 {
     if (strnlen(path, MAX_PATH) >= MAX_PATH || !IsAbsolutePath(path))
         return false;
-    for (const char* folder : {allowed.Installation, allowed.System, allowed.StartMenu})
+    for (const char* folder :
+         {allowed.Installation, allowed.System, allowed.StartMenu, allowed.CommonStartMenu})
         if (IsInside(path, folder))
             return true;
     return false;
@@ -177,28 +179,22 @@ void RemovalPass(FileReader& log, char kind, const AllowedFolders& allowed)
         FoldSeparators(line + 1);
         if (!IsRemovable(line + 1, allowed))
             continue;
-        if (kind == FileRecord)
-            DeleteFileA(line + 1);
-        else
+        if (kind == FileRecord) {
+            // A file another program holds open goes at the next start; one already gone is done.
+            if (!DeleteFileA(line + 1) && GetFileAttributesA(line + 1) != INVALID_FILE_ATTRIBUTES)
+                LeaveForRestart(line + 1);
+        } else
             RemoveFolderChain(line + 1);
     }
 }
 
-// Windows NT and later ignore Wininit.ini; older systems (and Wine) read it. Both are asked.
+// The uninstaller cannot delete itself while it runs: Windows does, at the next start.
 void RequestUninstallerDeletion(const char* installationFolder)
 {
     char uninstaller[MAX_PATH];
     lstrcpynA(uninstaller, installationFolder, sizeof uninstaller);
-    if (!AppendPathComponent(uninstaller, UninstallerName))
-        return;
-    char shortPath[MAX_PATH];
-    DWORD length = GetShortPathNameA(uninstaller, shortPath, sizeof shortPath);
-    const char* named = length != 0 && length < sizeof shortPath ? shortPath : uninstaller;
-
-    char request[MAX_PATH + 4];
-    snprintf(request, sizeof request, "NUL=%s", named);
-    AddWininitRenameLine(request);
-    MoveFileExA(named, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    if (AppendPathComponent(uninstaller, UninstallerName))
+        DeleteAtNextRestart(uninstaller);
 }
 
 } // namespace

@@ -4,9 +4,11 @@
 #include "core/SystemLibraries.h"
 #include "core/ZorvaneException.h"
 #include "core/SetupState.h"
+#include "core/UserMessages.h"
 #include "format/PackageFormat.h"
 #include "format/SzddFormat.h"
 #include "payload/InstallLog.h"
+#include "payload/BootTimeDeletion.h"
 #include "ui/ProgressDisplay.h"
 
 #include <exception>
@@ -202,7 +204,9 @@ bool SwapHeldFile(const char* partPath, const char* targetPath, const char* fold
         SetLastError(error);
         return false;
     }
-    DeleteFileA(asidePath);
+    // A running program's file can be renamed but not deleted: it goes at the next start.
+    if (!DeleteFileA(asidePath))
+        LeaveForRestart(asidePath);
     return true;
 }
 
@@ -342,7 +346,7 @@ unsigned PercentRead(DWORD position, DWORD size)
 
 BOOL(WINAPI* MoveFileForReplacement)(LPCSTR, LPCSTR, DWORD) = MoveFileExA;
 
-void ExtractPackage(HWND progress, FileReader& package, FileWriter& log)
+void ExtractPackage(HWND progress, FileReader& package, FileWriter& log, bool (*stopRequested)())
 {
     DWORD packageSize = package.Size();
     char storedPath[MAX_PATH];
@@ -359,6 +363,9 @@ void ExtractPackage(HWND progress, FileReader& package, FileWriter& log)
         const char* shownText = nullptr;
         unsigned shownPercent = ~0u;
         do {
+            // Between entries: a stop never leaves a file half written.
+            if (stopRequested != nullptr && stopRequested())
+                throw ZorvaneException(ErrOwnText, CancelledText);
             ExtractEntry(progress, package, log, entry, storedPath, expanded, held, shownBuffer, &shownText);
             unsigned percent = PercentRead(package.Tell(), packageSize);
             if (percent != shownPercent) {

@@ -22,8 +22,9 @@
 //   ErrWriteError (target) when a file cannot be copied into place, or (log) from the log;
 //   ErrReadError (package), ErrWriteError (temporary) from the file classes.
 // Both temporaries ("~vt", "~vx" in the temporary folder) are gone when it returns or throws.
-// What was installed and logged before a failure stays. Processes no window messages.
-void ExtractPackage(HWND progress, FileReader& package, FileWriter& log);
+// What was installed and logged before a failure stays. Processes no window messages. Before each
+// entry it asks stopRequested (when given) and, on true, throws ErrOwnText with CancelledText.
+void ExtractPackage(HWND progress, FileReader& package, FileWriter& log, bool (*stopRequested)() = nullptr);
 
 // The longest folder path, its trailing backslash included, in which an existing file can be
 // replaced or the temporaries made: the system wants room for a 13-character name after it.

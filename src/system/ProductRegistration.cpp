@@ -57,10 +57,8 @@ void WriteProductRegistration(const char* uninstallerPath)
     if (commandFits) {
         WriteRegistryString(machine, UninstallKey, "UninstallPath", uninstallCommand);
         WriteRegistryString(machine, UninstallKey, "UninstallString", uninstallCommand);
-        // Deployment tools remove a product without a window through this value. The interactive
-        // run writes the entry as it always has.
-        if (IsUnattended())
-            WriteRegistryString(machine, UninstallKey, "QuietUninstallString", quietCommand);
+        // Deployment tools remove a product without a window through this value, whoever installed it.
+        WriteRegistryString(machine, UninstallKey, "QuietUninstallString", quietCommand);
     }
     WriteRegistryString(machine, UninstallKey, "ModifyPath", "");
     WriteRegistryString(machine, UninstallKey, InstallLocationValue, DestinationFolder);

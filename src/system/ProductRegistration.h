@@ -23,9 +23,9 @@ extern const char RunValueName[];           // under RunKey
 // Writes the uninstall entry and the add-in designer keys under HKLM, value by value (best effort,
 // nothing reported). uninstallerPath: the full path of Setup.exe in DestinationFolder, at most
 // MAX_PATH - 1 characters; "UninstallPath" and "UninstallString" receive it quoted, followed by
-// " /r". A longer path is not written into those two values at all. An unattended run also writes
-// "QuietUninstallString", the quoted path followed by " /r /quiet". Reads DestinationFolder,
-// RegisteredOwnerName, RunOptions and the running program's own folder.
+// " /r". A longer path is not written into those two values at all. "QuietUninstallString"
+// receives the quoted path followed by " /r /quiet". Reads DestinationFolder, RegisteredOwnerName
+// and the running program's own folder.
 void WriteProductRegistration(const char* uninstallerPath);
 
 // Removes the uninstall entry, the settings keys (HKLM and HKCU), the Run values (HKLM and HKCU)

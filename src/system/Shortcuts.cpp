@@ -9,8 +9,6 @@
 #include <stdio.h>
 #include <string.h>
 
-const char StartMenuFolder[] = "TALVIQ Project Zorvane PE Demo";
-
 namespace {
 
 struct ShortcutEntry {
@@ -59,22 +57,6 @@ bool AllJoinsFit(const char* folder, bool useTargets)
 
 } // namespace
 
-void GetSpecialFolderPath(HWND owner, int folderId, char* path)
-{
-    path[0] = '\0';
-    IMalloc* allocator = nullptr;
-    if (FAILED(SHGetMalloc(&allocator)) || allocator == nullptr)
-        return;
-    LPITEMIDLIST items = nullptr;
-    SHGetSpecialFolderLocation(owner, folderId, &items);
-    if (items != nullptr) {
-        if (!SHGetPathFromIDListA(items, path))
-            path[0] = '\0';
-        allocator->Free(items);
-    }
-    allocator->Release();
-}
-
 HRESULT CreateShellLink(const char* linkPath, const char* targetPath, int iconIndex, const char* arguments,
                         const char* description)
 {
@@ -105,9 +87,9 @@ HRESULT CreateShellLink(const char* linkPath, const char* targetPath, int iconIn
     return result;
 }
 
-void CreateStartMenuShortcuts(HWND owner, FileWriter& log, char* linkPath, char* targetPath)
+void CreateStartMenuShortcuts(HWND owner, int programsId, FileWriter& log, char* linkPath, char* targetPath)
 {
-    GetSpecialFolderPath(owner, CSIDL_PROGRAMS, linkPath);
+    GetSpecialFolderPath(owner, programsId, linkPath);
     CreateShortcutsInProgramsFolder(log, linkPath, targetPath);
 }
 

@@ -3,15 +3,9 @@
 #pragma once
 
 #include "core/FileAccess.h"
+#include "core/StartMenuFolders.h"
 
 #include <windows.h>
-
-// Name of the product's folder in the Start menu's Programs folder.
-extern const char StartMenuFolder[];
-
-// Writes the file-system path of the shell folder folderId (a CSIDL_* value) into path
-// (MAX_PATH bytes). The empty text when the shell cannot name such a folder.
-void GetSpecialFolderPath(HWND owner, int folderId, char* path);
 
 // Creates or replaces the shortcut file linkPath to targetPath. The icon location (inside the
 // target) is set only for a non-zero iconIndex; arguments and description only when not null.
@@ -19,13 +13,14 @@ void GetSpecialFolderPath(HWND owner, int folderId, char* path);
 HRESULT CreateShellLink(const char* linkPath, const char* targetPath, int iconIndex, const char* arguments,
                         const char* description);
 
-// Creates StartMenuFolder in the current user's Programs folder and the shortcuts to tpz2.exe,
+// Creates StartMenuFolder in the Programs folder programsId (CSIDL_PROGRAMS of the current user, or
+// CSIDL_COMMON_PROGRAMS of all users) and the shortcuts to tpz2.exe,
 // Wendlor.exe and the uninstaller (Setup.exe " /r") in DestinationFolder; logs the folder ('#')
 // and each shortcut file ('+'), whether or not the file could be made. linkPath and targetPath are
 // MAX_PATH scratch buffers, both overwritten. Throws ErrFailedToCreateFolder with the folder when
 // the Programs folder is unknown, a path would not fit MAX_PATH or the folder cannot be created;
 // nothing is then made or logged. A failed log write propagates and stops the rest.
-void CreateStartMenuShortcuts(HWND owner, FileWriter& log, char* linkPath, char* targetPath);
+void CreateStartMenuShortcuts(HWND owner, int programsId, FileWriter& log, char* linkPath, char* targetPath);
 
 // The part of CreateStartMenuShortcuts after the Programs folder is known: on entry linkPath holds
 // that folder (an absolute path; an empty or relative one is refused as above).

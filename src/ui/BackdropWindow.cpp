@@ -22,6 +22,7 @@ const int MakerNoticeLength = 31;
 static_assert(sizeof MakerNotice - 1 == MakerNoticeLength, "the notice is one line of 31 characters");
 
 const int GradientBands = 255;
+const UINT RunWorkMessage = WM_APP + 3;
 const int TextLeft = 35;
 const int TitleTop = 35;
 const int ShadowOffset = 4;
@@ -84,12 +85,19 @@ LRESULT CALLBACK BackdropWindowProc(HWND window, UINT message, WPARAM wParam, LP
         CancelRequested = true;
         return 0;
     }
+    if (message == RunWorkMessage)
+        return reinterpret_cast<WindowThreadWork>(lParam)(window, wParam);
     if (message != WM_ERASEBKGND)
         return DefWindowProcA(window, message, wParam, lParam);
     RECT client;
     GetClientRect(window, &client);
     PaintBackdrop(reinterpret_cast<HDC>(wParam), client);
     return 1;
+}
+
+LRESULT RunOnWindowThread(HWND backdrop, WindowThreadWork work, WPARAM argument)
+{
+    return SendMessageA(backdrop, RunWorkMessage, argument, reinterpret_cast<LPARAM>(work));
 }
 
 void RegisterBackdropClass()

@@ -15,9 +15,16 @@ extern const char BackdropClassName[];
 extern const char MakerNotice[];
 
 // Paints the backdrop on WM_ERASEBKGND into the device context in wParam and returns 1. In a passive
-// run a close (WM_CLOSE) sets CancelRequested and leaves the window in place. Passes every other
-// message to DefWindowProcA.
+// run a close (WM_CLOSE) sets CancelRequested and leaves the window in place. Runs the work that
+// RunOnWindowThread hands it. Passes every other message to DefWindowProcA.
 LRESULT CALLBACK BackdropWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Work run on the backdrop's own thread by RunOnWindowThread.
+typedef LRESULT (*WindowThreadWork)(HWND backdrop, WPARAM argument);
+
+// Runs work(backdrop, argument) on the thread the backdrop belongs to, which must be handling its
+// messages, and returns its result.
+LRESULT RunOnWindowThread(HWND backdrop, WindowThreadWork work, WPARAM argument);
 
 // Registers BackdropClassName for ModuleInstance, with the setup icon and the black stock brush.
 // The result is not examined: without the class, CreateBackdropWindow returns null.

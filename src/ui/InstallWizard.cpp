@@ -34,6 +34,19 @@ bool JoinProductFolder(char* joined, const char* folder)
     return AppendPathComponent(joined, ProductFolderSuffix);
 }
 
+// True while DestinationFolder names the installation folder itself (the folder of the product
+// installed before), not a base folder: the suffix is not appended to it, nor shown.
+bool ProposedIsWhole;
+
+// Fills joined (MAX_PATH bytes) with what the destination page shows for folder.
+bool JoinShownFolder(char* joined, const char* folder)
+{
+    if (!ProposedIsWhole)
+        return JoinProductFolder(joined, folder);
+    lstrcpynA(joined, folder, MAX_PATH);
+    return true;
+}
+
 void ShowWizardBitmap(HWND page)
 {
     SendDlgItemMessageA(page, IDC_WIZARD_BITMAP, STM_SETIMAGE, IMAGE_BITMAP,
@@ -50,8 +63,9 @@ void EnableWizardButtonsOnActivation(HWND page, LPARAM lParam, DWORD buttons)
 
 } // namespace
 
-int RunInstallWizard(HWND owner)
+int RunInstallWizard(HWND owner, bool proposedIsWhole)
 {
+    ProposedIsWhole = proposedIsWhole;
     const struct {
         int TemplateId;
         DLGPROC Procedure;
@@ -80,7 +94,7 @@ int RunInstallWizard(HWND owner)
     int result = static_cast<int>(SystemPropertySheet(&sheet));
     if (result < 0)
         return -1;
-    if (result != 0 && !AppendPathComponent(DestinationFolder, ProductFolderSuffix))
+    if (result != 0 && !ProposedIsWhole && !AppendPathComponent(DestinationFolder, ProductFolderSuffix))
         return 0;
     return result;
 }
@@ -122,9 +136,10 @@ INT_PTR CALLBACK DestinationPage(HWND page, UINT message, WPARAM wParam, LPARAM 
     if (message == WM_COMMAND && LOWORD(wParam) == IDC_DESTINATION_BROWSE) {
         char previous[MAX_PATH];
         lstrcpynA(previous, DestinationFolder, sizeof previous);
-        if (BrowseForDestination(page, DestinationFolder))
+        if (BrowseForDestination(page, DestinationFolder)) {
+            ProposedIsWhole = false; // a chosen folder is a base folder again
             ShowDestinationPath(page, IDC_DESTINATION_PATH, DestinationFolder);
-        else
+        } else
             lstrcpynA(DestinationFolder, previous, sizeof DestinationFolder);
     }
     return 0;
@@ -147,7 +162,7 @@ bool ShowDestinationPath(HWND dialog, int controlId, const char* folder)
 {
     // Shortening rewrites the text in place and may lengthen it by up to four characters.
     char text[MAX_PATH + 4];
-    if (!JoinProductFolder(text, folder))
+    if (!JoinShownFolder(text, folder))
         return false;
 
     HWND control = GetDlgItem(dialog, controlId);
@@ -183,8 +198,11 @@ bool BrowseForDestination(HWND owner, char* folder)
 
     bool chosen = false;
     if (item != nullptr) {
+        // A destination longer than the install takes is refused here, where another folder can
+        // still be chosen, rather than after Finish.
         char joined[MAX_PATH];
-        chosen = SHGetPathFromIDListA(item, folder) && JoinProductFolder(joined, folder);
+        chosen = SHGetPathFromIDListA(item, folder) && JoinProductFolder(joined, folder) &&
+                 strlen(joined) <= InstallFolderLimit;
         allocator->Free(item);
     }
     allocator->Release();
@@ -200,7 +218,8 @@ int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM lParam, LPARAM da
         if (SHGetPathFromIDListA(reinterpret_cast<LPCITEMIDLIST>(lParam), path)) {
             // A folder too long for the suffix cannot be chosen: show nothing rather than a cut path.
             char joined[MAX_PATH];
-            const char* status = JoinProductFolder(joined, path) ? joined : "";
+            const char* status =
+                JoinProductFolder(joined, path) && strlen(joined) <= InstallFolderLimit ? joined : "";
             SendMessageA(browser, BFFM_SETSTATUSTEXTA, 0, reinterpret_cast<LPARAM>(status));
         }
     }

@@ -49,7 +49,8 @@ TEST(ParseCommandLine, ReadsThisProcesssCommandLine)
 // One line and how it reads: mode, windows, answers, folder, log and the start of the refusal.
 TEST(ReadSetupOptions, EachLineReadsAsTheTableSays)
 {
-    const std::string longFolder = "C:\\" + std::string(MAX_PATH - 4, 'f'); // 259 characters: fits
+    // 245 characters: the longest folder the install takes (room for a temporary name beside a file)
+    const std::string longFolder = "C:\\" + std::string(MAX_PATH - 18, 'f');
     const struct {
         std::string CommandLine;
         int Mode;
@@ -78,6 +79,21 @@ TEST(ReadSetupOptions, EachLineReadsAsTheTableSays)
         {"Setup.exe\t/passive\t/quiet", 0, UiLevel::Quiet, false, false, false, "", "", ""},
         {"Setup.exe /quiet -passive", 0, UiLevel::Quiet, false, false, false, "", "", ""},
         {"Setup.exe /quiet /?", 0, UiLevel::Quiet, true, false, false, "", "", ""},
+        // The spellings deployment tools use, in any case, with either switch character.
+        {"Setup.exe /qn", 0, UiLevel::Quiet, false, false, false, "", "", ""},
+        {"Setup.exe -Q", 0, UiLevel::Quiet, false, false, false, "", "", ""},
+        {"Setup.exe /S /norestart", 0, UiLevel::Quiet, false, false, false, "", "", ""},
+        {"Setup.exe /Silent", 0, UiLevel::Quiet, false, false, false, "", "", ""},
+        {"Setup.exe -VERYSILENT /allusers", 0, UiLevel::Quiet, false, false, false, "", "", ""},
+        {"Setup.exe /r /qn", 1, UiLevel::Quiet, false, false, false, "", "", ""},
+        {"Setup.exe /qb", 0, UiLevel::Passive, false, false, false, "", "", ""},
+        {"Setup.exe /r -QB /norestart", 1, UiLevel::Passive, false, false, false, "", "", ""},
+        {"Setup.exe /qb /s", 0, UiLevel::Quiet, false, false, false, "", "", ""},
+        {"Setup.exe /qnx", 0, UiLevel::Full, false, false, false, "", "", ""}, // no spelling: interactive
+        {"Setup.exe /r /quiet /allusers", 1, UiLevel::Quiet, false, false, false, "", "",
+         "/allusers applies to an install only"},
+        {"Setup.exe /quiet /norestart=yes", 0, UiLevel::Quiet, false, false, false, "", "",
+         "unknown argument: /norestart=yes"},
         {"Setup.exe /quiet \"/dir=C:\\Program Files\\Zorvane\" \"/log=C:\\My Logs\\z.log\"", 0,
          UiLevel::Quiet, false, false, false, "C:\\Program Files\\Zorvane", "C:\\My Logs\\z.log", ""},
         {"Setup.exe /remove /quiet", 1, UiLevel::Quiet, false, false, false, "", "", ""},
@@ -110,7 +126,7 @@ TEST(ReadSetupOptions, EachLineReadsAsTheTableSays)
         {"Setup.exe /quiet /dir=C:\\Apps/Zorvane", 0, UiLevel::Quiet, false, false, false, "", "",
          "/dir must name"},
         {"Setup.exe /quiet /dir=" + longFolder + "g", 0, UiLevel::Quiet, false, false, false, "", "",
-         "/dir is longer than 259 characters"},
+         "/dir is longer than 245 characters"},
         {"Setup.exe /quiet /dir=\"C:\\Program Files\\Zorvane", 0, UiLevel::Quiet, false, false, false, "", "",
          "a quotation mark is not closed: /dir=C:\\Program Files\\Zorvane"},
         {"Setup.exe /r /quiet /dir=C:\\Apps", 1, UiLevel::Quiet, false, false, false, "", "",
@@ -134,6 +150,10 @@ TEST(ReadSetupOptions, EachLineReadsAsTheTableSays)
         EXPECT_EQ(options.ShowHelp, c.Help);
         EXPECT_EQ(options.RunAtStartup, c.RunAtStartup);
         EXPECT_EQ(options.Launch, c.Launch);
+        EXPECT_EQ(options.NoRestart,
+                  c.Problem[0] == '\0' && c.CommandLine.find("/norestart") != std::string::npos);
+        EXPECT_EQ(options.AllUsers,
+                  c.Problem[0] == '\0' && c.CommandLine.find("/allusers") != std::string::npos);
         EXPECT_STREQ(options.Folder, c.Problem[0] == '\0' ? c.Folder : "");
         EXPECT_STREQ(options.LogPath, c.Log);
         EXPECT_EQ(std::string(options.Problem).rfind(c.Problem, 0), 0u) << options.Problem;

@@ -245,6 +245,9 @@ TEST_F(InstallRun, DefaultInstallPutsEveryPieceInPlaceAndAnsweringNoChangesNothi
     EXPECT_EQ(QueryValue(HKEY_LOCAL_MACHINE, UninstallEntry, "InstallLocation").Data, StoredText(dest));
     EXPECT_EQ(QueryValue(HKEY_LOCAL_MACHINE, UninstallEntry, "UninstallString").Data,
               StoredText("\"" + dest + "\\Setup.exe\" /r"));
+    EXPECT_EQ(QueryValue(HKEY_LOCAL_MACHINE, UninstallEntry, "QuietUninstallString").Data,
+              StoredText("\"" + dest + "\\Setup.exe\" /r /quiet"))
+        << "deployment tools can remove what a person installed";
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, AddinKey));
     EXPECT_FALSE(QueryValue(HKEY_LOCAL_MACHINE, RunValues, "TPZ20").Found);
     // The product registered its COM server and, with no previous version, converted nothing.
@@ -294,6 +297,21 @@ TEST_F(InstallRun, ReinstallReplacesLogAndUninstallerAndKeepsFilesThePackageLack
     EXPECT_EQ(log.front(), "#" + dest);
     // Replace-if-newer files of equal version and the kept sample are not logged a second time.
     EXPECT_EQ(std::count(log.begin(), log.end(), "#" + dest), 1);
+}
+
+// Installed in a folder of its own (by /dir), the product is upgraded there: the destination page
+// proposes that folder as it is, and Finish keeps it.
+TEST_F(InstallRun, ReinstallProposesTheInstalledFolderItself)
+{
+    UseDemoPackage();
+    const std::string custom = Temp.Join("Apps\\Zorvane");
+    SetRawValue(HKEY_LOCAL_MACHINE, UninstallEntry, "InstallLocation", REG_SZ, custom.c_str(),
+                static_cast<DWORD>(custom.size() + 1));
+    InstallWithDefaults(IDNO, IDNO);
+    EXPECT_EQ(ReadTestFile(custom + "\\tpz2.exe"), DemoSource("tpz2.exe"));
+    EXPECT_FALSE(FolderExists(Destination())) << "no second copy in the default folder";
+    EXPECT_EQ(QueryValue(HKEY_LOCAL_MACHINE, UninstallEntry, "QuietUninstallString").Data,
+              StoredText("\"" + custom + "\\Setup.exe\" /r /quiet"));
 }
 
 // Every way the run stops: what the user is told, and what is left.

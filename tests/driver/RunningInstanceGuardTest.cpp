@@ -1,6 +1,9 @@
 #include "driver/RunningInstanceGuard.h"
 
 #include "core/PathUtilities.h"
+#include "core/SetupState.h"
+#include "core/UserMessages.h"
+#include "support/ScopedTempDir.h"
 #include "support/UiDriver.h"
 
 #include <gtest/gtest.h>
@@ -438,6 +441,55 @@ TEST_F(RunningInstanceGuardTest, UninstallModeKeepsTheMutexAfterTheProductQuitAn
     EXPECT_FALSE(MutexExists());
     ExpectQuestion(questionSeen, GuardMode::Uninstall);
     ExpectExitPrompt(promptSeen, GuardMode::Uninstall);
+}
+
+// The product as an install run as the system account sees it in a user's session: no mutex, no
+// window, only its process. Its program file is the installed tpz2.exe, whatever the spelling;
+// another file of the same name is no product.
+TEST_F(RunningInstanceGuardTest, AProductWithoutMutexIsRecognisedByItsProgramFileAndTheRunIsBusy)
+{
+    ScopedTempDir dir;
+    const std::string installed = dir.Join("tpz2.exe"), other = dir.Join("Other\\tpz2.exe");
+    char fake[MAX_PATH];
+    ASSERT_TRUE(PathBesideProgram(fake, "FakeProduct.exe", true));
+    ASSERT_TRUE(CreateDirectoryA(dir.Join("Other").c_str(), nullptr));
+    ASSERT_TRUE(CopyFileA(fake, installed.c_str(), FALSE) && CopyFileA(fake, other.c_str(), FALSE));
+    char shortForm[MAX_PATH] = "";
+    GetShortPathNameA(installed.c_str(), shortForm, sizeof shortForm);
+    std::string upper = installed;
+    CharUpperA(&upper[0]);
+    const std::string quitName = UniqueName("quit");
+    HANDLE quit = CreateEventA(nullptr, TRUE, FALSE, quitName.c_str());
+    std::string commandLine = "\"" + installed + "\" nomutex " + quitName;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &process));
+    bool seen = false;
+    for (DWORD start = GetTickCount(); !seen && GetTickCount() - start < 10000; Sleep(20))
+        seen = IsProgramRunning(installed.c_str());
+
+    EXPECT_TRUE(seen);
+    EXPECT_FALSE(MutexExists());
+    for (const std::string& spelling : {upper, std::string(shortForm)})
+        EXPECT_TRUE(IsProgramRunning(spelling.c_str())) << spelling;
+    EXPECT_FALSE(IsProgramRunning(other.c_str()));
+    RunOptions.Ui = UiLevel::Quiet;
+    ClearExitCode();
+    EXPECT_TRUE(WaitForProductExit(nullptr, GuardMode::Install, other.c_str()));
+    EXPECT_EQ(RunExitCode(), ExitSuccess);
+    EXPECT_FALSE(WaitForProductExit(nullptr, GuardMode::Install, installed.c_str()));
+    EXPECT_EQ(RunExitCode(), ExitBusy) << "deployment tools try again later";
+
+    SetEvent(quit);
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 10000), WAIT_OBJECT_0);
+    EXPECT_FALSE(IsProgramRunning(installed.c_str()));
+    ZeroMemory(&RunOptions, sizeof RunOptions);
+    ClearExitCode();
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    CloseHandle(quit);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The real Setup.exe run unattended, as a deployment tool runs it: its own process, switches on the
 // command line, the exit code and the diagnostic log read afterwards, and every window it shows
 // watched while it runs. Results come from the real file system and registry of the test prefix.
+#include "support/PackageBuilder.h"
 #include "support/RegistryProbe.h"
 #include "support/ScopedTempDir.h"
 #include "support/UiDriver.h"
@@ -98,11 +99,17 @@ std::vector<std::string> LogLines(const std::string& path)
     return lines;
 }
 
-std::string ProgramsFolder()
+// The product's folder in the Programs folder programsId (the user's, or all users').
+std::string ProgramsFolder(int programsId = CSIDL_PROGRAMS)
 {
     char programs[MAX_PATH] = "";
-    SHGetSpecialFolderPathA(nullptr, programs, CSIDL_PROGRAMS, FALSE);
+    SHGetSpecialFolderPathA(nullptr, programs, programsId, FALSE);
     return std::string(programs) + "\\TALVIQ Project Zorvane PE Demo";
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& line)
+{
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
 // One medium (Setup.exe and the demo package) in a temporary folder; the product's registry
@@ -136,6 +143,7 @@ protected:
             RegCloseKey(run);
         }
         EXPECT_TRUE(RemoveTree(ProgramsFolder()));
+        EXPECT_TRUE(RemoveTree(ProgramsFolder(CSIDL_COMMON_PROGRAMS)));
     }
 
     // Setup.exe of the medium with these arguments.
@@ -197,7 +205,7 @@ TEST_F(UnattendedRun, QuietInstallIntoDirAndQuietUninstallThroughTheEntryShowNoW
     // As a deployment tool removes it: the value's command line, with a log of its own.
     const std::string removalLog = Temp.Join("Logs\\remove.log");
     RunResult uninstall = RunSetup(quiet.Data.c_str() + std::string(" /log=") + removalLog);
-    EXPECT_EQ(uninstall.ExitCode, 3010u) << "the uninstaller goes at the next restart";
+    EXPECT_EQ(uninstall.ExitCode, 0u) << "the uninstaller going at the next restart needs no restart";
     EXPECT_EQ(uninstall.Windows, std::vector<std::string>{});
     for (const char* file : {"tpz2.exe", "Wendlor.exe", "Readme.txt", "Projects", "Setup.log"})
         EXPECT_FALSE(FileExists(dest + "\\" + file) || FolderExists(dest + "\\" + file)) << file;
@@ -208,7 +216,8 @@ TEST_F(UnattendedRun, QuietInstallIntoDirAndQuietUninstallThroughTheEntryShowNoW
     EXPECT_EQ(std::vector<std::string>(removal.end() - 3, removal.end()),
               (std::vector<std::string>{"Uninstall, warning: Uninstall removed program files.",
                                         "    You should reboot your computer to complete uninstall.",
-                                        "exit code: 3010"}));
+                                        "exit code: 0"}));
+    EXPECT_TRUE(Contains(removal, "unregistration: done"));
     EXPECT_EQ(ReadTestFile(dest + "\\tpz2.log"), "/RegServer\r\n/UnRegServer\r\n");
 
     // The restart, as Wine simulates it, takes the uninstaller; the product's own log was never
@@ -233,7 +242,7 @@ TEST_F(UnattendedRun, PassiveInstallShowsTheBackdropAndProgressOnlyAndTakesTheGi
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[lines.size() - 2],
               "Setup, question, answered No: Do you want to start TALVIQ Project Zorvane 2 Demo right now?");
-    EXPECT_EQ(RunSetup("\"" + dest + "\\Setup.exe\" /r /quiet").ExitCode, 3010u);
+    EXPECT_EQ(RunSetup("\"" + dest + "\\Setup.exe\" /r /quiet").ExitCode, 0u);
     EXPECT_FALSE(QueryValue(HKEY_LOCAL_MACHINE, RunKeyPath, "TPZ20").Found);
 }
 
@@ -257,8 +266,9 @@ TEST_F(UnattendedRun, QuestionMarkAloneListsTheSwitchesAndCodesInABoxAndDoesNoth
     CloseHandle(process.hProcess);
     EXPECT_EQ(exitCode, 0u);
     EXPECT_EQ(shown.IconStyle, static_cast<UINT>(MB_ICONASTERISK));
-    for (const char* listed : {"/quiet", "/passive", "/dir=FOLDER", "/log=FILE", "/runatstartup", "/launch",
-                               "3010", "1602", "1603", "1605", "1619", "1622", "1639"})
+    for (const char* listed :
+         {"/quiet", "/passive", "/dir=FOLDER", "/log=FILE", "/runatstartup", "/launch", "/qn", "/qb",
+          "/norestart", "/allusers", "3010", "1602", "1603", "1605", "1618", "1619", "1620", "1622", "1639"})
         EXPECT_NE(shown.Text.find(listed), std::string::npos) << listed;
     EXPECT_FALSE(FolderExists(Temp.Join("Program Files")));
 }
@@ -267,7 +277,8 @@ TEST_F(UnattendedRun, QuestionMarkAloneListsTheSwitchesAndCodesInABoxAndDoesNoth
 TEST_F(UnattendedRun, EachFailureEndsWithItsExitCodeAndItsMessageInTheLog)
 {
     const std::string wontDo = Temp.Join("Never");
-    const std::string tooLong = Temp.Join(std::string(300 - Temp.Path().size(), 'd'));
+    // One character more than the install takes: refused before the guard, nothing made.
+    const std::string tooLong = Temp.Join(std::string(246 - Temp.Path().size() - 1, 'd'));
     const struct {
         const char* Cause;
         std::string Arguments;
@@ -276,8 +287,10 @@ TEST_F(UnattendedRun, EachFailureEndsWithItsExitCodeAndItsMessageInTheLog)
     } cases[] = {
         {"missing package", "/quiet /dir=" + wontDo, 1619,
          "Setup, error: File not found: " + Medium + "\\Setup.z"},
-        {"product running", "/quiet /dir=" + wontDo, 1602,
+        {"product running", "/quiet /dir=" + wontDo, 1618,
          "Setup, message, answered Cancel: Exit TALVIQ Project Zorvane then press OK to continue"},
+        {"another Setup", "/qn /dir=" + wontDo, 1618,
+         "Setup, error: Another Setup of TALVIQ Project Zorvane 2 Demo is running."},
         {"not installed", "/r /passive", 1605,
          "Uninstall, error: Unable to locate TALVIQ Project Zorvane 2 Demo installation."},
         {"unknown switch", "/quiet /dir=" + wontDo + " /qiet", 1639,
@@ -285,7 +298,7 @@ TEST_F(UnattendedRun, EachFailureEndsWithItsExitCodeAndItsMessageInTheLog)
         {"relative folder", "/quiet /dir=Apps\\Zorvane", 1639,
          "Setup, error: Invalid command line: /dir must name a folder below the root of a local drive"},
         {"folder too long", "/passive /dir=" + tooLong, 1639,
-         "Setup, error: Invalid command line: /dir is longer than 259 characters"},
+         "Setup, error: Invalid command line: /dir is longer than 245 characters"},
         {"help", "/quiet /?", 0, "Setup, information: Setup.exe [/r] [/quiet | /passive]"},
     };
     for (const auto& c : cases) {
@@ -296,9 +309,13 @@ TEST_F(UnattendedRun, EachFailureEndsWithItsExitCodeAndItsMessageInTheLog)
             DeleteFileA((Medium + "\\Setup.z").c_str());
         HANDLE product =
             cause == "product running" ? CreateMutexA(nullptr, FALSE, "ProjectZorvaneMutex") : nullptr;
+        HANDLE otherSetup = cause == "another Setup"
+                                ? CreateMutexA(nullptr, FALSE, "Global\\ProjectZorvaneSetupMutex")
+                                : nullptr;
         RunResult result = Run(c.Arguments + " /log=" + Log);
-        if (product != nullptr)
-            CloseHandle(product);
+        for (HANDLE held : {product, otherSetup})
+            if (held != nullptr)
+                CloseHandle(held);
         EXPECT_EQ(result.ExitCode, c.Code);
         std::vector<std::string> lines = LogLines(Log);
         ASSERT_GE(lines.size(), 3u);
@@ -320,6 +337,166 @@ TEST_F(UnattendedRun, EachFailureEndsWithItsExitCodeAndItsMessageInTheLog)
     WriteTestFile(Temp.Join("Blocked"), "a file where the log's folder should be");
     EXPECT_EQ(Run("/quiet /dir=" + wontDo + " /log=" + Temp.Join("Blocked\\zorvane.log")).ExitCode, 1622u);
     EXPECT_FALSE(FolderExists(wontDo));
+}
+
+// The spellings of deployment tools: each runs unattended at its level, shows no window, and with
+// /? only logs the list.
+TEST_F(UnattendedRun, EachSpellingOfTheToolsRunsUnattendedAtItsLevel)
+{
+    const struct {
+        const char* Spelling;
+        const char* Level;
+    } cases[] = {
+        {"/quiet", "install, quiet"},     {"/qn", "install, quiet"},     {"-Q", "install, quiet"},
+        {"/s", "install, quiet"},         {"/SILENT", "install, quiet"}, {"/verysilent", "install, quiet"},
+        {"/passive", "install, passive"}, {"-qb", "install, passive"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Spelling);
+        DeleteFileA(Log.c_str());
+        RunResult result = Run(std::string(c.Spelling) + " /norestart /? /log=" + Log);
+        EXPECT_EQ(result.ExitCode, 0u);
+        EXPECT_EQ(result.Windows, std::vector<std::string>{});
+        std::vector<std::string> lines = LogLines(Log);
+        ASSERT_GE(lines.size(), 2u);
+        EXPECT_EQ(lines[0].rfind("start: " + std::string(c.Level) + ": ", 0), 0u) << lines[0];
+        EXPECT_EQ(lines[1].rfind("Setup, information: Setup.exe [/r]", 0), 0u) << lines[1];
+    }
+    EXPECT_FALSE(FolderExists(Temp.Join("Program Files")));
+}
+
+// An upgrade without /dir goes where the product is (no second copy in Program Files), and an
+// interactive install writes the quiet uninstall command too; /norestart is noted.
+TEST_F(UnattendedRun, QuietReinstallWithoutDirGoesIntoTheRecordedFolder)
+{
+    const std::string dest = Temp.Join("Apps\\Zorvane Demo");
+    ASSERT_EQ(Run("/quiet /dir=\"" + dest + "\"").ExitCode, 0u);
+    DeleteFileA((dest + "\\Readme.txt").c_str());
+
+    RunResult again = Run("/qn /norestart /log=" + Log);
+    EXPECT_EQ(again.ExitCode, 0u);
+    EXPECT_TRUE(FileExists(dest + "\\Readme.txt")) << "installed again where it was";
+    EXPECT_FALSE(FolderExists(Temp.Join("Program Files\\TALVIQ"))) << "no second copy";
+    EXPECT_EQ(QueryValue(HKEY_LOCAL_MACHINE, Entry, "InstallLocation").Data, StoredText(dest));
+    std::vector<std::string> lines = LogLines(Log);
+    for (const std::string& line :
+         {std::string("/norestart: noted; Setup never restarts Windows"), "installed product: " + dest,
+          "destination: " + dest, std::string("exit code: 0")})
+        EXPECT_TRUE(Contains(lines, line)) << line;
+}
+
+// A file of the product that another program holds open cannot go now: it goes at the restart,
+// the log names it and the run says 3010. /allusers shortcuts are recorded and removed.
+TEST_F(UnattendedRun, AllUsersShortcutsAndAHeldFileLeftForTheRestart)
+{
+    const std::string dest = Temp.Join("Apps\\Zorvane Demo");
+    const std::string common = ProgramsFolder(CSIDL_COMMON_PROGRAMS);
+    ASSERT_EQ(Run("/quiet /allusers /dir=\"" + dest + "\" /log=" + Log).ExitCode, 0u);
+    EXPECT_TRUE(FileExists(common + "\\Uninstall Project Zorvane Demo.lnk"));
+    EXPECT_FALSE(FolderExists(ProgramsFolder())) << "not in the user's own Start menu";
+    EXPECT_NE(ReadTestFile(dest + "\\Setup.log").find("#" + common + "\r\n+" + common + "\\"),
+              std::string::npos);
+    EXPECT_TRUE(Contains(LogLines(Log), "shortcuts: created for all users"));
+
+    const std::string held = dest + "\\Readme.txt";
+    HANDLE reader =
+        CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    const std::string removalLog = Temp.Join("Logs\\remove.log");
+    RunResult uninstall = Run("/r /quiet /log=" + removalLog);
+    CloseHandle(reader);
+    EXPECT_EQ(uninstall.ExitCode, 3010u);
+    EXPECT_FALSE(FolderExists(common));
+    EXPECT_FALSE(FileExists(dest + "\\tpz2.exe"));
+    EXPECT_TRUE(FileExists(held));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Entry));
+    std::vector<std::string> lines = LogLines(removalLog);
+    EXPECT_TRUE(Contains(lines, "in use, deleted at the next restart: " + held));
+    EXPECT_EQ(lines.back(), "exit code: 3010");
+
+    EXPECT_EQ(RunSetup("wineboot.exe -r").ExitCode, 0u);
+    EXPECT_FALSE(FileExists(held));
+}
+
+// A package whose last entry is cut short is damaged (1620), not merely failed.
+TEST_F(UnattendedRun, ADamagedPackageEndsWith1620)
+{
+    std::string package = PackageEntryBytes("Readme.txt", "Read me", "the content of the file");
+    WriteTestFile(Medium + "\\Setup.z", package.substr(0, package.size() - 4));
+    RunResult result = Run("/quiet /dir=" + Temp.Join("Damaged") + " /log=" + Log);
+    EXPECT_EQ(result.ExitCode, 1620u);
+    std::vector<std::string> lines = LogLines(Log);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2].rfind("Setup, error: ", 0), 0u) << lines[lines.size() - 2];
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Entry));
+}
+
+// A passive run keeps answering while one large entry is written, and Cancel stops it at the next
+// entry with 1602, keeping what was done.
+TEST_F(UnattendedRun, PassiveRunAnswersWithin100MsDuringALargeEntryAndCancelEndsWith1602)
+{
+    const std::string large(96 * 1024 * 1024, 'z');
+    WriteTestFile(Medium + "\\Setup.z", ReadTestFile(BuildTreePath(DEMO_PACKAGE_UNIX_PATH)) +
+                                            PackageEntryBytes("Large.dat", "Large data", large) +
+                                            PackageEntryBytes("After.txt", "After", "after"));
+    for (bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel ? "cancelled" : "to the end");
+        const std::string dest = Temp.Join(cancel ? "Cancelled" : "Complete");
+        std::string commandLine = "\"" + Program + "\" /passive /dir=" + dest + " /log=" + Log;
+        DeleteFileA(Log.c_str());
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process = {};
+        ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                   &startup, &process));
+        HWND progress = WaitForProcessWindow(process.dwProcessId, DialogClass,
+                                             "Installing TALVIQ Project Zorvane...", RunLimitMs);
+        ASSERT_NE(progress, nullptr);
+        int answered = 0, late = 0, duringLarge = 0;
+        while (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT && IsWindow(progress)) {
+            DWORD_PTR result = 0;
+            // A window that goes while it is asked is no late answer.
+            SetLastError(0);
+            if (SendMessageTimeoutA(progress, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 100, &result) != 0)
+                ++answered;
+            else if (IsWindow(progress))
+                ++late;
+            char status[MAX_PATH] = "";
+            GetDlgItemTextA(progress, 101, status, sizeof status);
+            if (std::string(status) == "Large data" && ++duringLarge == 1 && cancel)
+                PostMessageA(progress, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+            Sleep(10);
+        }
+        EXPECT_EQ(WaitForSingleObject(process.hProcess, RunLimitMs), WAIT_OBJECT_0);
+        DWORD exitCode = ~0u;
+        GetExitCodeProcess(process.hProcess, &exitCode);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        EXPECT_GT(duringLarge, 5) << "the window answered while the large entry was written";
+        EXPECT_EQ(late, 0) << answered << " answers in time";
+        EXPECT_EQ(FileExists(dest + "\\Large.dat"), true) << "the entry under way is finished";
+        EXPECT_EQ(FileExists(dest + "\\After.txt"), !cancel);
+        EXPECT_EQ(exitCode, cancel ? 1602u : 0u);
+        EXPECT_EQ(Contains(LogLines(Log), "Setup, error: Setup was cancelled by the user."), cancel);
+        if (!cancel)
+            RunSetup("\"" + dest + "\\Setup.exe\" /r /quiet");
+    }
+}
+
+// The log says what happened: without the product's program, its unregistration cannot start;
+// the removal goes on, and the run says it failed (the COM server may stay registered).
+TEST_F(UnattendedRun, AnUnregistrationThatCannotStartIsNotLoggedAsDone)
+{
+    const std::string dest = Temp.Join("Apps\\Zorvane Demo");
+    ASSERT_EQ(Run("/quiet /dir=\"" + dest + "\"").ExitCode, 0u);
+    ASSERT_TRUE(DeleteFileA((dest + "\\tpz2.exe").c_str()));
+    RunResult uninstall = Run("/r /quiet /log=" + Log);
+    EXPECT_EQ(uninstall.ExitCode, 1603u);
+    std::vector<std::string> lines = LogLines(Log);
+    EXPECT_TRUE(Contains(lines, "Setup, error: Failed to unregister TALVIQ Project Zorvane"));
+    EXPECT_FALSE(Contains(lines, "unregistration: done"));
+    EXPECT_FALSE(FileExists(dest + "\\Wendlor.exe")) << "the removal went on";
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Entry));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "payload/LogRemoval.h"
 
-#include "system/Shortcuts.h"
+#include "core/StartMenuFolders.h"
+#include "payload/BootTimeDeletion.h"
 #include "support/BootRequests.h"
 #include "support/ScopedTempDir.h"
 
@@ -63,39 +64,53 @@ TEST(RemoveLoggedFiles, ActsOnlyOnRecordsInsideTheInstallationSystemOrStartMenuF
     SavedBootRequests saved;
     ScopedTempDir dir;
     const std::string inst = dir.Join("Project Zorvane PE"), out = dir.Join("out");
-    char system[MAX_PATH], programs[MAX_PATH];
+    char system[MAX_PATH], programs[MAX_PATH], common[MAX_PATH];
     GetSystemDirectoryA(system, sizeof system);
     GetSpecialFolderPath(nullptr, CSIDL_PROGRAMS, programs);
+    ASSERT_TRUE(GetProductStartMenuFolder(nullptr, CSIDL_COMMON_PROGRAMS, common));
     const std::string menu = std::string(programs) + "\\" + StartMenuFolder;
+    const std::string allUsersMenu = common; // where an install for all users puts its shortcuts
     const std::string systemFile = std::string(system) + "\\ZorvaneRemovalTest.txt";
-    for (const std::string& folder : {inst, out, out + "\\empty", inst + "2", menu, menu + " Extra"})
+    for (const std::string& folder :
+         {inst, out, out + "\\empty", inst + "2", menu, menu + " Extra", allUsersMenu})
         CreateDirectoryA(folder.c_str(), nullptr);
     std::string upperInst = inst;
     CharUpperA(&upperInst[0]);
     const std::string filler = "*" + std::string(458, 'x'); // fills the reader's line buffer
 
-    std::vector<std::string> lines = {filler + "Q+" + inst + "\\h", "#" + out + "\\empty", filler,
-                                      "#" + menu};
+    std::vector<std::string> lines = {filler + "Q+" + inst + "\\h", "#" + out + "\\empty", filler, "#" + menu,
+                                      "#" + allUsersMenu};
     for (const std::string& named :
          {out + "\\a", inst + "\\..\\out\\b", inst + "\\.\\c", inst + "/../out/d", inst + "2\\e",
-          std::string("f"), upperInst + "\\i", systemFile, menu + "\\j.lnk", menu + " Extra\\k.lnk"})
+          std::string("f"), upperInst + "\\i", systemFile, menu + "\\j.lnk", menu + " Extra\\k.lnk",
+          allUsersMenu + "\\l.lnk", inst + "\\held.txt"})
         lines.push_back("+" + named);
     WriteLog(inst, lines);
-    for (const std::string& file :
-         {out + "\\a", out + "\\b", inst + "\\c", out + "\\d", inst + "2\\e", out + "\\f", inst + "\\h",
-          inst + "\\i", systemFile, menu + "\\j.lnk", menu + " Extra\\k.lnk"})
+    for (const std::string& file : {out + "\\a", out + "\\b", inst + "\\c", out + "\\d", inst + "2\\e",
+                                    out + "\\f", inst + "\\h", inst + "\\i", systemFile, menu + "\\j.lnk",
+                                    menu + " Extra\\k.lnk", allUsersMenu + "\\l.lnk", inst + "\\held.txt"})
         WriteTestFile(file, "x");
+    // Held open by another program without leave to delete it: it goes at the next start.
+    HANDLE held = CreateFileA((inst + "\\held.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    const unsigned leftBefore = FilesLeftForRestart();
     char current[MAX_PATH];
     GetCurrentDirectoryA(sizeof current, current);
     SetCurrentDirectoryA(out.c_str()); // where the relative record "f" points
 
     EXPECT_EQ(RemoveLoggedFiles(nullptr, inst.c_str()), 1);
+    CloseHandle(held);
 
     SetCurrentDirectoryA(current);
+    EXPECT_EQ(FilesLeftForRestart(), leftBefore + 1);
+    char heldShort[MAX_PATH] = "";
+    GetShortPathNameA((inst + "\\held.txt").c_str(), heldShort, sizeof heldShort);
+    EXPECT_TRUE(IsPendingDeletion(heldShort)) << "requested by its short path, as the uninstaller is";
+    EXPECT_TRUE(FileExists(inst + "\\held.txt"));
     for (const std::string& kept : {out + "\\a", out + "\\b", inst + "\\c", out + "\\d", inst + "2\\e",
                                     out + "\\f", inst + "\\h", menu + " Extra\\k.lnk"})
         EXPECT_TRUE(FileExists(kept)) << kept;
-    for (const std::string& gone : {inst + "\\i", systemFile, menu})
+    for (const std::string& gone : {inst + "\\i", systemFile, menu, allUsersMenu})
         EXPECT_EQ(GetFileAttributesA(gone.c_str()), INVALID_FILE_ATTRIBUTES) << gone;
     EXPECT_TRUE(FolderExists(out + "\\empty"));
     // Without Setup.exe there is no short form: the request names the long path.

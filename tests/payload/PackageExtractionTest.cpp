@@ -1,5 +1,7 @@
 #include "payload/PackageExtraction.h"
 
+#include "core/UserMessages.h"
+
 #include "core/PathUtilities.h"
 #include "core/ZorvaneException.h"
 #include "core/SetupState.h"
@@ -221,13 +223,15 @@ protected:
 
     // Writes the package and extracts it, logging to log or else to LogPath; 0 when extraction
     // returned, else the error's code.
-    int Extract(const std::string& package, bool withDialog = true, FileWriter* log = nullptr)
+    int Extract(const std::string& package, bool withDialog = true, FileWriter* log = nullptr,
+                bool (*stopRequested)() = nullptr)
     {
         WriteTestFile(PackagePath, package);
         FileReader reader(PackagePath.c_str());
         std::unique_ptr<FileWriter> ownLog(log == nullptr ? new FileWriter(LogPath.c_str()) : nullptr);
         try {
-            ExtractPackage(withDialog ? Dialog : nullptr, reader, log == nullptr ? *ownLog : *log);
+            ExtractPackage(withDialog ? Dialog : nullptr, reader, log == nullptr ? *ownLog : *log,
+                           stopRequested);
             return 0;
         } catch (const ZorvaneException& error) {
             ErrorFile = error.FileName;
@@ -389,6 +393,25 @@ TEST_F(PackageExtractionTest, TrailingBytesShorterThanAHeaderAreIgnored)
     ASSERT_EQ(Extract(package), 0) << ErrorFile;
     EXPECT_EQ(ReadTestFile(Target("Readme.txt")), "Read me first.\r\n");
     EXPECT_EQ(BarPosition(), static_cast<int>(entry.size() * 100 / package.size()));
+    EXPECT_EQ(Tree(TemporaryFolder), std::vector<std::string>());
+}
+
+// Asked before each entry: true from the second question on.
+int StopQuestions = 0;
+bool StopAfterTheFirstEntry() { return ++StopQuestions > 1; }
+
+TEST_F(PackageExtractionTest, AStopAskedForEndsExtractionBetweenEntriesWithTheCancelledText)
+{
+    std::string package = PackageEntryBytes("First.txt", "First", "first") +
+                          PackageEntryBytes("Second.txt", "Second", "second") +
+                          PackageEntryBytes("Third.txt", "Third", "third");
+    StopQuestions = 0;
+    EXPECT_EQ(Extract(package, true, nullptr, StopAfterTheFirstEntry), ErrOwnText);
+    EXPECT_EQ(ErrorFile, CancelledText);
+    EXPECT_EQ(StopQuestions, 2);
+    EXPECT_EQ(ReadTestFile(Target("First.txt")), "first") << "the entry under way is finished";
+    EXPECT_FALSE(FileExists(Target("Second.txt")));
+    EXPECT_EQ(Log(), "+" + Target("First.txt") + "\r\n");
     EXPECT_EQ(Tree(TemporaryFolder), std::vector<std::string>());
 }
 

@@ -2,7 +2,9 @@
 // otherwise, a top-level window of the product's class until its window gets WM_CLOSE or the quit
 // event is set. The names are spelt out here on purpose, independent of the setup program's.
 //
-//   FakeProduct.exe visible|hidden|nowindow QUIT-EVENT-NAME
+//   FakeProduct.exe visible|hidden|nowindow|nomutex QUIT-EVENT-NAME
+//
+// nomutex: neither window nor mutex, as the product looks from another session.
 //
 // The window is made before the mutex, so once the mutex exists the window does too. Each
 // activation of the window is counted in its caption, "Fake product activated N".
@@ -44,7 +46,8 @@ int main(int argc, char** argv)
 {
     if (argc != 3)
         return 2;
-    const bool withWindow = strcmp(argv[1], "nowindow") != 0;
+    const bool withMutex = strcmp(argv[1], "nomutex") != 0;
+    const bool withWindow = strcmp(argv[1], "nowindow") != 0 && withMutex;
     const bool visible = strcmp(argv[1], "visible") == 0;
     HANDLE quit = CreateEventA(nullptr, TRUE, FALSE, argv[2]);
     if (quit == nullptr)
@@ -66,8 +69,8 @@ int main(int argc, char** argv)
         if (visible)
             ShowWindow(window, SW_SHOWNOACTIVATE);
     }
-    HANDLE mutex = CreateMutexA(nullptr, FALSE, "ProjectZorvaneMutex");
-    if (mutex == nullptr)
+    HANDLE mutex = withMutex ? CreateMutexA(nullptr, FALSE, "ProjectZorvaneMutex") : nullptr;
+    if (withMutex && mutex == nullptr)
         return 6;
 
     for (;;) {
@@ -87,7 +90,8 @@ int main(int argc, char** argv)
     }
     if (window != nullptr && IsWindow(window))
         DestroyWindow(window);
-    CloseHandle(mutex);
+    if (mutex != nullptr)
+        CloseHandle(mutex);
     CloseHandle(quit);
     return 0;
 }

@@ -81,7 +81,7 @@ protected:
     bool AddinDesignerExisted = false;
 };
 
-TEST_F(ProductRegistrationTest, UninstallEntryHoldsRowsOneToSeventeenExactlyAndNothingElse)
+TEST_F(ProductRegistrationTest, UninstallEntryHoldsRowsOneToSeventeenAndTheQuietUninstallCommandOnly)
 {
     WriteProductRegistration(DefaultUninstaller);
 
@@ -104,6 +104,9 @@ TEST_F(ProductRegistrationTest, UninstallEntryHoldsRowsOneToSeventeenExactlyAndN
         {"HelpLink", REG_SZ, StoredText("https://www.talviq.example/support")},
         {"URLUpdateInfo", REG_SZ, StoredText("https://www.talviq.example/products")},
         {"URLInfoAbout", REG_SZ, StoredText("https://www.talviq.example/")},
+        // For deployment tools, whoever installed: written by the interactive run as well.
+        {"QuietUninstallString", REG_SZ,
+         StoredText("\"C:\\Program Files\\TALVIQ\\Project Zorvane PE\\Setup.exe\" /r /quiet")},
     };
     std::vector<std::string> expectedNames;
     for (const ExpectedValue& row : rows) {

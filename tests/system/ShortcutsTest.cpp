@@ -273,7 +273,7 @@ TEST_F(ShortcutsTest, CreateStartMenuShortcutsWorksInTheRealProgramsFolder)
     ASSERT_FALSE(FolderExists(folder)) << "left over from an earlier run: " << folder;
     {
         FileWriter log(LogPath.c_str());
-        CreateStartMenuShortcuts(nullptr, log, Buffers[0], Buffers[1]);
+        CreateStartMenuShortcuts(nullptr, CSIDL_PROGRAMS, log, Buffers[0], Buffers[1]);
     }
     LinkProperties uninstaller = ReadShellLink(folder + "\\Uninstall Project Zorvane Demo.lnk");
     bool removed = RemoveTree(folder);

@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <algorithm>
 #include <functional>
 #include <thread>
@@ -241,6 +243,53 @@ TEST_F(InstallWizardTest, LongFolderIsShownShortenedAndOneTooLongForTheSuffixIsR
     EXPECT_EQ(folderAfterRefusal, fits);
     EXPECT_NE(result, 0);
     EXPECT_EQ(DestinationFolder, Joined(fits));
+}
+
+// The install takes a destination of at most 245 characters: Browse refuses a base folder that
+// would make a longer one, where another can still be chosen, so Finish never leads to a refusal.
+TEST_F(InstallWizardTest, BrowseRefusesABaseFolderWhoseDestinationTheInstallWouldRefuse)
+{
+    ScopedTempDir dir;
+    // With a backslash and the 25 characters of the suffix: 245 and 246 characters.
+    const std::string fits = dir.Join(std::string(219 - dir.Path().size() - 1, 'a'));
+    const std::string tooLong = dir.Join(std::string(220 - dir.Path().size() - 1, 'b'));
+    ASSERT_TRUE(CreateDirectoryA(fits.c_str(), nullptr) && CreateDirectoryA(tooLong.c_str(), nullptr));
+    Texts statuses;
+    std::string afterRefusal, afterChoice;
+    int result = Run(DefaultFolder, [&](HWND sheet) {
+        Go(sheet, PSBTN_NEXT);
+        HWND page = Go(sheet, PSBTN_NEXT);
+        statuses = BrowseAndPress(sheet, page, {fits, tooLong}, IDOK);
+        afterRefusal = DestinationFolder;
+        statuses.push_back(BrowseAndPress(sheet, page, {fits}, IDOK).front());
+        afterChoice = DestinationFolder;
+        PressSheetButton(sheet, PSBTN_FINISH);
+    });
+    EXPECT_EQ(statuses, (Texts{Joined(fits), "", Joined(fits)}));
+    EXPECT_EQ(afterRefusal, DefaultFolder) << "refused: the page keeps its folder";
+    EXPECT_EQ(afterChoice, fits);
+    EXPECT_NE(result, 0);
+    EXPECT_EQ(DestinationFolder, Joined(fits));
+    EXPECT_EQ(strlen(DestinationFolder), 245u);
+}
+
+// The folder of the installed product is proposed as it is: shown whole, no suffix on Finish.
+TEST_F(InstallWizardTest, AnInstalledFolderIsProposedWholeAndKeptOnFinish)
+{
+    const std::string installed = "D:\\Apps\\Zorvane";
+    std::string shown;
+    lstrcpynA(DestinationFolder, installed.c_str(), MAX_PATH);
+    std::thread driver([&] {
+        HWND sheet = WaitForOwnedWindow(Backdrop, DialogClass);
+        Go(sheet, PSBTN_NEXT);
+        shown = ControlText(Go(sheet, PSBTN_NEXT), IDC_DESTINATION_PATH);
+        PressSheetButton(sheet, PSBTN_FINISH);
+    });
+    int result = RunInstallWizard(Backdrop, true);
+    driver.join();
+    EXPECT_EQ(shown, installed);
+    EXPECT_NE(result, 0);
+    EXPECT_EQ(DestinationFolder, installed);
 }
 
 TEST_F(InstallWizardTest, ProposedFolderTooLongForTheSuffixShowsNothingAndFinishesAsCancelled)

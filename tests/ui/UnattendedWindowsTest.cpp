@@ -1,9 +1,11 @@
-// The windows of unattended runs: none in a quiet run; in a passive run a close of the backdrop or
-// the progress dialog's Cancel stops the installation at its next progress update.
+// The windows of unattended runs: none in a quiet run; in a passive run they live on a thread of
+// their own, answer at once whatever the install thread does, show the progress handed to them,
+// and a close of the backdrop or the progress dialog's Cancel asks the run to stop.
 #include "core/SetupState.h"
 #include "core/UserMessages.h"
 #include "core/ZorvaneException.h"
 #include "ui/BackdropWindow.h"
+#include "ui/PassiveWindows.h"
 #include "ui/ProgressDisplay.h"
 
 #include <commctrl.h>
@@ -53,7 +55,23 @@ TEST_F(UnattendedWindowsTest, AQuietRunMakesNeitherBackdropNorProgress)
     EXPECT_EQ(UpdateThrows(nullptr, false), "") << "the updates of a missing dialog do nothing";
 }
 
-TEST_F(UnattendedWindowsTest, ClosingAPassiveRunStopsItAtTheNextUpdateAsCancelled)
+// Polls until check holds, at most timeoutMs; true when it did.
+template <typename Check> bool Within(DWORD timeoutMs, Check check)
+{
+    for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; Sleep(5))
+        if (check())
+            return true;
+    return check();
+}
+
+std::string StatusText(HWND progress)
+{
+    char text[MAX_PATH] = "";
+    GetDlgItemTextA(progress, 101, text, sizeof text);
+    return text;
+}
+
+TEST_F(UnattendedWindowsTest, PassiveWindowsAnswerWhileTheRunIsBusyShowItsProgressAndTakeAClose)
 {
     // The interactive progress ignores its Cancel button, as it always has.
     HWND interactive = CreateProgressDisplay(nullptr);
@@ -61,36 +79,42 @@ TEST_F(UnattendedWindowsTest, ClosingAPassiveRunStopsItAtTheNextUpdateAsCancelle
     SendMessageA(interactive, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     EXPECT_FALSE(CancelRequested);
     EXPECT_EQ(UpdateThrows(interactive, false), "");
-    DestroyWindow(interactive);
+    EXPECT_EQ(StatusText(interactive), "Readme.txt") << "shown at once on its own thread";
+    CloseProgressDisplay(interactive);
+    EXPECT_FALSE(IsWindow(interactive));
 
     // How the user closes a passive run: the dialog's Cancel button, or the backdrop's close (Alt+F4).
     for (bool byBackdrop : {false, true}) {
-        for (bool position : {false, true}) {
-            SCOPED_TRACE(std::string(byBackdrop ? "backdrop" : "Cancel") +
-                         (position ? ", position" : ", status"));
-            RunOptions.Ui = UiLevel::Passive;
-            CancelRequested = false;
-            ClearExitCode();
-            HWND backdrop = CreateBackdropWindow();
-            ASSERT_NE(backdrop, nullptr);
-            HWND progress = CreateProgressDisplay(backdrop);
-            ASSERT_NE(progress, nullptr);
-            EXPECT_EQ(UpdateThrows(progress, position), "") << "nothing asked yet";
-            if (byBackdrop)
-                PostMessageA(backdrop, WM_CLOSE, 0, 0);
-            else
-                PostMessageA(progress, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-            // Input is taken at most every few milliseconds: the run stops at the first update
-            // after that, long before a second has passed.
-            std::string thrown;
-            for (DWORD start = GetTickCount(); thrown.empty() && GetTickCount() - start < 1000;)
-                thrown = UpdateThrows(progress, position);
-            EXPECT_EQ(thrown, CancelledText);
-            EXPECT_EQ(RunExitCode(), ExitCancelled);
-            EXPECT_TRUE(IsWindow(backdrop)) << "the backdrop stays until the run ends";
-            DestroyWindow(progress);
-            DestroyWindow(backdrop);
-        }
+        SCOPED_TRACE(byBackdrop ? "backdrop" : "Cancel");
+        RunOptions.Ui = UiLevel::Passive;
+        CancelRequested = false;
+        HWND backdrop = StartPassiveWindows();
+        ASSERT_NE(backdrop, nullptr);
+        EXPECT_NE(GetWindowThreadProcessId(backdrop, nullptr), GetCurrentThreadId());
+        HWND progress = CreateProgressDisplay(backdrop);
+        ASSERT_NE(progress, nullptr);
+        EXPECT_EQ(GetWindowThreadProcessId(progress, nullptr), GetWindowThreadProcessId(backdrop, nullptr));
+        EXPECT_EQ(UpdateThrows(progress, false), "");
+        EXPECT_TRUE(Within(1000, [&] { return StatusText(progress) == "Readme.txt"; }));
+        EXPECT_EQ(UpdateThrows(progress, true), "");
+        EXPECT_TRUE(Within(1000, [&] { return SendDlgItemMessageA(progress, 102, PBM_GETPOS, 0, 0) == 50; }));
+
+        // The install thread busy in one long step: the windows still answer within 100 ms.
+        DWORD_PTR answer = 0;
+        EXPECT_NE(SendMessageTimeoutA(backdrop, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 100, &answer), 0);
+        if (byBackdrop)
+            PostMessageA(backdrop, WM_CLOSE, 0, 0);
+        else
+            PostMessageA(progress, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        EXPECT_TRUE(Within(100, [] { return CancelRequested.load(); })) << "taken without any update";
+        EXPECT_EQ(UpdateThrows(progress, true), "")
+            << "the updates never throw: the run stops where it is safe";
+        EXPECT_EQ(RunExitCode(), ExitSuccess) << "the exit code is the run's to decide";
+        EXPECT_TRUE(IsWindow(backdrop)) << "the backdrop stays until the run ends";
+        CloseProgressDisplay(progress);
+        EXPECT_FALSE(IsWindow(progress));
+        StopPassiveWindows();
+        EXPECT_FALSE(IsWindow(backdrop));
     }
 }
 
