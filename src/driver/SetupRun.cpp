@@ -5,6 +5,7 @@
 #include "core/SetupState.h"
 #include "core/UserMessages.h"
 #include "driver/CommandLine.h"
+#include "driver/InstallRollback.h"
 #include "driver/InstallSequence.h"
 #include "driver/UninstallSequence.h"
 #include "resource.h"
@@ -35,10 +36,14 @@ void RunSequence()
     }
     HWND backdrop = CreateBackdropWindow();
 
-    if (UninstallMode == 1)
-        RunUninstall(backdrop);
-    else
-        RunInstall(backdrop);
+    // An install that did not end is undone before anything else, so that neither sequence starts
+    // from its half-made state.
+    if (RecoverInterruptedInstall(backdrop)) {
+        if (UninstallMode == 1)
+            RunUninstall(backdrop);
+        else
+            RunInstall(backdrop);
+    }
 
     if (WizardBitmap != nullptr)
         DeleteObject(WizardBitmap);

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <stdio.h>
+
 namespace {
 
 const char SectionLine[] = "[rename]";
@@ -88,4 +90,16 @@ void AddWininitRenameLineIn(const char* windowsFolder, const char* line)
     // One step, so that a refused replacement leaves the former file whole.
     if (!complete || !MoveFileExA(copyPath, iniPath, MOVEFILE_REPLACE_EXISTING))
         DeleteFileA(copyPath);
+}
+
+// Windows NT and later ignore Wininit.ini; older systems (and Wine) read it.
+void RequestDeletionAtRestart(const char* path)
+{
+    char shortPath[MAX_PATH];
+    DWORD length = GetShortPathNameA(path, shortPath, sizeof shortPath);
+    const char* named = length != 0 && length < sizeof shortPath ? shortPath : path;
+    char request[MAX_PATH + 4];
+    snprintf(request, sizeof request, "NUL=%s", named);
+    AddWininitRenameLine(request);
+    MoveFileExA(named, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }

@@ -11,3 +11,7 @@ void AddWininitRenameLine(const char* line);
 // As AddWininitRenameLine, with Wininit.ini and its working copy Wininit.~in in windowsFolder.
 // Nothing is written when a path there would not fit MAX_PATH.
 void AddWininitRenameLineIn(const char* windowsFolder, const char* line);
+
+// Asks Windows to delete path at its next start, in both ways it may read: a "NUL=" line of
+// Wininit.ini naming the short path, and the system's own pending deletions. Reports nothing.
+void RequestDeletionAtRestart(const char* path);

@@ -184,21 +184,12 @@ void RemovalPass(FileReader& log, char kind, const AllowedFolders& allowed)
     }
 }
 
-// Windows NT and later ignore Wininit.ini; older systems (and Wine) read it. Both are asked.
 void RequestUninstallerDeletion(const char* installationFolder)
 {
     char uninstaller[MAX_PATH];
     lstrcpynA(uninstaller, installationFolder, sizeof uninstaller);
-    if (!AppendPathComponent(uninstaller, UninstallerName))
-        return;
-    char shortPath[MAX_PATH];
-    DWORD length = GetShortPathNameA(uninstaller, shortPath, sizeof shortPath);
-    const char* named = length != 0 && length < sizeof shortPath ? shortPath : uninstaller;
-
-    char request[MAX_PATH + 4];
-    snprintf(request, sizeof request, "NUL=%s", named);
-    AddWininitRenameLine(request);
-    MoveFileExA(named, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    if (AppendPathComponent(uninstaller, UninstallerName))
+        RequestDeletionAtRestart(uninstaller);
 }
 
 } // namespace

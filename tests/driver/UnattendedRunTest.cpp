@@ -82,22 +82,6 @@ RunResult RunSetup(std::string commandLine)
     return result;
 }
 
-// The lines of a diagnostic log, each without its time stamp.
-std::vector<std::string> LogLines(const std::string& path)
-{
-    std::vector<std::string> lines;
-    std::string content = ReadTestFile(path);
-    for (size_t at = 0; at < content.size();) {
-        size_t end = content.find("\r\n", at);
-        if (end == std::string::npos)
-            end = content.size();
-        lines.push_back(end - at > 21 ? content.substr(at + 21, end - at - 21)
-                                      : content.substr(at, end - at));
-        at = end + 2;
-    }
-    return lines;
-}
-
 std::string ProgramsFolder()
 {
     char programs[MAX_PATH] = "";
@@ -173,7 +157,7 @@ TEST_F(UnattendedRun, QuietInstallIntoDirAndQuietUninstallThroughTheEntryShowNoW
     EXPECT_EQ(quiet.Data, StoredText("\"" + dest + "\\Setup.exe\" /r /quiet"));
     EXPECT_FALSE(QueryValue(HKEY_LOCAL_MACHINE, RunKeyPath, "TPZ20").Found) << "No to the first question";
     EXPECT_EQ(
-        LogLines(Log),
+        DiagnosticLogLines(Log),
         (std::vector<std::string>{
             "start: install, quiet: \"" + Program + "\" /quiet /dir=\"" + dest + "\" /log=" + Log,
             "guard: the product is not running",
@@ -203,7 +187,7 @@ TEST_F(UnattendedRun, QuietInstallIntoDirAndQuietUninstallThroughTheEntryShowNoW
         EXPECT_FALSE(FileExists(dest + "\\" + file) || FolderExists(dest + "\\" + file)) << file;
     EXPECT_FALSE(FolderExists(menu));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Entry));
-    std::vector<std::string> removal = LogLines(removalLog);
+    std::vector<std::string> removal = DiagnosticLogLines(removalLog);
     ASSERT_GE(removal.size(), 3u);
     EXPECT_EQ(std::vector<std::string>(removal.end() - 3, removal.end()),
               (std::vector<std::string>{"Uninstall, warning: Uninstall removed program files.",
@@ -229,7 +213,7 @@ TEST_F(UnattendedRun, PassiveInstallShowsTheBackdropAndProgressOnlyAndTakesTheGi
     EXPECT_TRUE(FileExists(dest + "\\tpz2.exe")) << "the default folder with the product's suffix";
     EXPECT_EQ(QueryValue(HKEY_LOCAL_MACHINE, RunKeyPath, "TPZ20").Data,
               StoredText("\"" + dest + "\\tpz2.exe\""));
-    std::vector<std::string> lines = LogLines(Log);
+    std::vector<std::string> lines = DiagnosticLogLines(Log);
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[lines.size() - 2],
               "Setup, question, answered No: Do you want to start TALVIQ Project Zorvane 2 Demo right now?");
@@ -300,7 +284,7 @@ TEST_F(UnattendedRun, EachFailureEndsWithItsExitCodeAndItsMessageInTheLog)
         if (product != nullptr)
             CloseHandle(product);
         EXPECT_EQ(result.ExitCode, c.Code);
-        std::vector<std::string> lines = LogLines(Log);
+        std::vector<std::string> lines = DiagnosticLogLines(Log);
         ASSERT_GE(lines.size(), 3u);
         EXPECT_EQ(lines.back(), "exit code: " + std::to_string(c.Code));
         auto message = lines.end() - 2;

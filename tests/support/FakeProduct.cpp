@@ -3,6 +3,8 @@
 // event is set. The names are spelt out here on purpose, independent of the setup program's.
 //
 //   FakeProduct.exe visible|hidden|nowindow QUIT-EVENT-NAME
+//   FakeProduct.exe ANY-ONE-ARGUMENT    as installed, started with /RegServer: nowindow, event
+//                                       "FakeProductQuit"
 //
 // The window is made before the mutex, so once the mutex exists the window does too. Each
 // activation of the window is counted in its caption, "Fake product activated N".
@@ -42,11 +44,12 @@ LRESULT CALLBACK ProductWindowProc(HWND window, UINT message, WPARAM wParam, LPA
 
 int main(int argc, char** argv)
 {
-    if (argc != 3)
+    if (argc != 2 && argc != 3)
         return 2;
-    const bool withWindow = strcmp(argv[1], "nowindow") != 0;
-    const bool visible = strcmp(argv[1], "visible") == 0;
-    HANDLE quit = CreateEventA(nullptr, TRUE, FALSE, argv[2]);
+    const char* mode = argc == 3 ? argv[1] : "nowindow";
+    const bool withWindow = strcmp(mode, "nowindow") != 0;
+    const bool visible = strcmp(mode, "visible") == 0;
+    HANDLE quit = CreateEventA(nullptr, TRUE, FALSE, argc == 3 ? argv[2] : "FakeProductQuit");
     if (quit == nullptr)
         return 3;
 
