@@ -161,23 +161,31 @@ protected:
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.back(), "exit code: " + std::to_string(exitCode));
     }
-    // Runs the newer medium quietly, whose product (FakeProduct.exe) holds the product's mutex when
-    // started for its registration, and kills the run while it waits for it; then lets the product
-    // go. False when the registration never started.
-    bool KillNewerRunAtItsRegistration()
+    // Runs the newer medium with arguments, whose product (FakeProduct.exe) holds the product's
+    // mutex when started for its registration, does what is asked to the run while it waits for
+    // it, and then lets the product go. The run's exit code, or ~0u when the registration never
+    // started.
+    DWORD RunNewerStoppedAtItsRegistration(const std::string& arguments, bool kill)
     {
         HANDLE quit = CreateEventA(nullptr, TRUE, FALSE, "FakeProductQuit");
-        PROCESS_INFORMATION run = Start(Newer, "/quiet");
+        PROCESS_INFORMATION run = Start(Newer, arguments);
         HANDLE registering = nullptr;
         for (DWORD start = GetTickCount(); registering == nullptr && GetTickCount() - start < RunLimitMs;
              Sleep(20))
             registering = OpenMutexA(SYNCHRONIZE, FALSE, "ProjectZorvaneMutex");
-        TerminateProcess(run.hProcess, 1);
-        Finish(run);
+        if (kill) {
+            TerminateProcess(run.hProcess, 1);
+        } else {
+            HWND progress =
+                WaitForProcessWindow(run.dwProcessId, DialogClass, "Installing TALVIQ Project Zorvane...");
+            EXPECT_NE(progress, nullptr);
+            PressButton(progress, IDCANCEL);
+        }
         SetEvent(quit);
         const bool started = registering != nullptr;
         if (started)
             CloseHandle(registering);
+        DWORD code = Finish(run);
         // The product lets its mutex go as it ends.
         for (DWORD start = GetTickCount(); started && GetTickCount() - start < RunLimitMs; Sleep(20)) {
             HANDLE still = OpenMutexA(SYNCHRONIZE, FALSE, "ProjectZorvaneMutex");
@@ -186,7 +194,15 @@ protected:
             CloseHandle(still);
         }
         CloseHandle(quit);
-        return started;
+        return started ? code : ~0u;
+    }
+    void WriteNewerWithWaitingProduct()
+    {
+        WriteTestFile(Newer + "\\Setup.z",
+                      PackageEntryBytes("tpz2.exe", "Program", ReadTestFile(BesideTests("FakeProduct.exe")),
+                                        AlwaysReplace) +
+                          PackageEntryBytes("Readme.txt", "Read me", SzddLiterals("newer"), AlwaysReplace) +
+                          PackageEntryBytes("Extra\\New.txt", "New", SzddLiterals("new")));
     }
     std::string DemoSource(const char* relative)
     {
@@ -336,12 +352,8 @@ TEST_F(Rollback, JournalLeftByAKilledRunIsUndoneByTheNextRunBeforeItInstalls)
 
     // A newer medium whose product waits at its registration; the run is killed while it waits,
     // with every file, value and shortcut of it in place.
-    WriteTestFile(Newer + "\\Setup.z",
-                  PackageEntryBytes("tpz2.exe", "Program", ReadTestFile(BesideTests("FakeProduct.exe")),
-                                    AlwaysReplace) +
-                      PackageEntryBytes("Readme.txt", "Read me", SzddLiterals("newer"), AlwaysReplace) +
-                      PackageEntryBytes("Extra\\New.txt", "New", SzddLiterals("new")));
-    ASSERT_TRUE(KillNewerRunAtItsRegistration());
+    WriteNewerWithWaitingProduct();
+    ASSERT_EQ(RunNewerStoppedAtItsRegistration("/quiet", true), 1u);
     ASSERT_TRUE(FileExists(JournalPath())) << "the killed run left no journal";
     EXPECT_EQ(ReadTestFile(Destination + "\\Readme.txt"), "newer") << "killed after its files";
 
@@ -359,7 +371,7 @@ TEST_F(Rollback, JournalLeftByAKilledRunIsUndoneByTheNextRunBeforeItInstalls)
     EXPECT_EQ(lines[1], "recovery: the changes of an install that did not end were undone");
 
     // Killed once more, then run to its end: undone, then installed.
-    ASSERT_TRUE(KillNewerRunAtItsRegistration());
+    ASSERT_EQ(RunNewerStoppedAtItsRegistration("/quiet", true), 1u);
     DeleteFileA(Log.c_str());
     EXPECT_EQ(Run(Medium, "/quiet /log=" + Log), 0u);
     lines = DiagnosticLogLines(Log);
@@ -377,6 +389,29 @@ TEST_F(Rollback, JournalLeftByAKilledRunIsUndoneByTheNextRunBeforeItInstalls)
     }
     EXPECT_EQ(SnapshotDifferences(before, installed), "");
     EXPECT_FALSE(FolderExists(Destination + "\\Extra"));
+}
+
+TEST_F(Rollback, CancelOfAPassiveRunUndoesWhatItDid)
+{
+    InstallDemo();
+    // With data of the previous version about, the status update after the registration takes the
+    // cancel made while the run waits for it, when every file is in place.
+    const std::string oldFolder = Temp.Join("Old Zorvane");
+    const std::string oldEntry =
+        "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TALVIQ Project Zorvane 1.0";
+    CreateDirectoryA(oldFolder.c_str(), nullptr);
+    WriteTestFile(oldFolder + "\\Zorvane.prm", "old settings");
+    SetRawValue(HKEY_LOCAL_MACHINE, oldEntry, "InstallLocation", REG_SZ, oldFolder.c_str(),
+                static_cast<DWORD>(oldFolder.size() + 1));
+    WriteNewerWithWaitingProduct();
+    const std::vector<std::string> folders = {Temp.Join("Program Files")};
+    MachineSnapshot before = TakeProductSnapshot(folders);
+    EXPECT_EQ(RunNewerStoppedAtItsRegistration("/passive /log=" + Log, false), 1602u);
+    EXPECT_EQ(SnapshotDifferences(before, TakeProductSnapshot(folders)), "");
+    std::vector<std::string> lines = DiagnosticLogLines(Log);
+    EXPECT_TRUE(Contains(lines, "Setup, error: Setup was cancelled by the user.")) << ReadTestFile(Log);
+    EXPECT_TRUE(Contains(lines, UndoneLine));
+    EXPECT_TRUE(RemoveKeyTree(HKEY_LOCAL_MACHINE, oldEntry));
 }
 
 } // namespace
