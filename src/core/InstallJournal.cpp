@@ -416,8 +416,10 @@ void PrepareFileChange(const char* path)
     if (!InstallJournalActive())
         return;
     DWORD attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        // A folder of that name makes the caller's own write fail, as it always has.
+    // A folder of that name makes the caller's own write fail, as it always has.
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
         if (!JournalFileCreation(path))
             throw ZorvaneException(ErrWriteError, JournalFilePath);
         return;

@@ -55,7 +55,8 @@ bool ChooseAsideName(const char* target, char* aside);
 void ReleaseAside(const char* aside);
 
 // Before a file at path is created or replaced by its caller: an existing file is renamed aside and
-// recorded, a missing one recorded as created. Nothing with no journal active. Throws
+// recorded, a missing one recorded as created; a folder of that name is left for the caller's own
+// write to fail on. Nothing with no journal active. Throws
 // ZorvaneException ErrWriteError with path when the file cannot be set aside, or with the
 // journal's path when the journal cannot take the record.
 void PrepareFileChange(const char* path);
