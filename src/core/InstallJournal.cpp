@@ -190,6 +190,28 @@ void RestoreValue(char** fields)
 
 bool Exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
+// A file the run has just made may still be held for a moment by whoever looked at it last (a
+// virus scanner, the system's loader after a failed start): a move or delete refused as in use is
+// tried again for up to two seconds.
+bool Retried(bool (*step)(const char* from, const char* to), const char* from, const char* to)
+{
+    for (int attempt = 0;; ++attempt) {
+        if (step(from, to))
+            return true;
+        DWORD error = GetLastError();
+        if (attempt == 20 || (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED))
+            return false;
+        Sleep(100);
+    }
+}
+
+bool MoveBack(const char* aside, const char* target)
+{
+    return MoveFileExA(aside, target, MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+bool Delete(const char* path, const char*) { return DeleteFileA(path) != FALSE; }
+
 // Undoes one record (fields as split); false only for an old file that stays aside.
 bool UndoRecord(char** fields, int count)
 {
@@ -203,14 +225,14 @@ bool UndoRecord(char** fields, int count)
             RegDeleteKeyA(root, fields[2]);
     } else if (kind == ReplacedKind && count == 3) {
         // No aside copy: the old file was never moved, or is back already.
-        if (Exists(fields[2]) && !MoveFileExA(fields[2], fields[1], MOVEFILE_REPLACE_EXISTING)) {
+        if (Exists(fields[2]) && !Retried(MoveBack, fields[2], fields[1])) {
             char text[2 * MAX_PATH + 64];
             snprintf(text, sizeof text, "%s stays as %s", fields[1], fields[2]);
             WriteLogLine("undo", text);
             return false;
         }
     } else if (kind == FileKind && count == 2) {
-        if (!DeleteFileA(fields[1]) && Exists(fields[1]))
+        if (!Retried(Delete, fields[1], nullptr) && Exists(fields[1]))
             LogUndoFailure("could not delete", fields[1]);
     } else if (kind == FolderKind && count == 2) {
         if (!RemoveDirectoryA(fields[1]) && Exists(fields[1]))
