@@ -24,6 +24,9 @@ namespace {
 const char Defaults[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 const char Entry[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TALVIQ Project Zorvane PE 2.0";
 const char AddinKey[] = "Software\\Microsoft\\Shared Tools\\Addin Designer\\TALVIQ Project Zorvane";
+// The add-in key's ancestors, which an installation may create: put back as they were.
+const char* const AddinAncestors[] = {"Software\\Microsoft\\Shared Tools\\Addin Designer",
+                                      "Software\\Microsoft\\Shared Tools"};
 const char RunKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char UndoneLine[] = "undo: done; nothing of this run is left";
 const DWORD RunLimitMs = 60000;
@@ -74,7 +77,8 @@ protected:
     void SetUp() override
     {
         SavedProgramFiles = QueryValue(HKEY_LOCAL_MACHINE, Defaults, "ProgramFilesDir");
-        SharedToolsExisted = KeyExists(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Shared Tools");
+        for (const char* key : AddinAncestors)
+            AncestorsExisted.push_back(KeyExists(HKEY_LOCAL_MACHINE, key));
         std::string programFiles = Temp.Join("Program Files");
         SetRawValue(HKEY_LOCAL_MACHINE, Defaults, "ProgramFilesDir", REG_SZ, programFiles.c_str(),
                     static_cast<DWORD>(programFiles.size() + 1));
@@ -90,8 +94,11 @@ protected:
         SetRawValue(HKEY_LOCAL_MACHINE, Defaults, "ProgramFilesDir", SavedProgramFiles.Type,
                     SavedProgramFiles.Data.data(), static_cast<DWORD>(SavedProgramFiles.Data.size()));
         RemoveProduct();
-        if (!SharedToolsExisted)
-            RemoveKeyTree(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Shared Tools");
+        for (size_t i = 0; i < AncestorsExisted.size(); ++i) {
+            if (!AncestorsExisted[i]) {
+                EXPECT_TRUE(RemoveKeyTree(HKEY_LOCAL_MACHINE, AddinAncestors[i])) << AddinAncestors[i];
+            }
+        }
         EXPECT_FALSE(FileExists(JournalPath())) << "a journal left behind";
         DeleteFileA(JournalPath().c_str());
     }
@@ -215,7 +222,7 @@ protected:
     const std::string Destination = Temp.Join("Program Files\\TALVIQ\\Project Zorvane PE");
     const std::string Log = Temp.Join("zorvane.log");
     RegistryValue SavedProgramFiles;
-    bool SharedToolsExisted = false;
+    std::vector<bool> AncestorsExisted;
 };
 
 TEST_F(Rollback, PackageDamagedAtItsLastEntryLeavesAFreshMachineAsItWas)
