@@ -1,5 +1,7 @@
 #include "core/PathUtilities.h"
 
+#include "core/InstallJournal.h"
+
 #include <stdio.h>
 #include <string.h>
 
@@ -113,7 +115,7 @@ bool CreateFolderChain(const char* path, int* created)
 
         DWORD attributes = GetFileAttributesA(work);
         if (attributes == INVALID_FILE_ATTRIBUTES) {
-            if (!CreateDirectoryA(work, nullptr))
+            if (!JournalFolderCreation(work) || !CreateDirectoryA(work, nullptr))
                 return false;
             madeAny = 1;
         } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {

@@ -21,7 +21,8 @@ bool AppendPathComponent(char* path, const char* component);
 // Creates every missing folder of path; its first component (a drive) is taken to exist.
 // On success stores in *created (when given) whether any folder was made. False on a path without
 // a backslash, a component that is a file, or a folder the system refuses to create; the folders
-// made before the failure stay.
+// made before the failure stay. While an install journal is active, each folder is recorded in it
+// before it is made, and a journal that cannot take the record fails the call.
 bool CreateFolderChain(const char* path, int* created = nullptr);
 
 // Removes the folder, then each parent while the system lets it (only empty folders go).

@@ -2,9 +2,11 @@
 
 #include "core/DiagnosticLog.h"
 #include "core/FileAccess.h"
+#include "core/InstallJournal.h"
 #include "core/PathUtilities.h"
 #include "core/UserMessages.h"
 #include "core/ZorvaneException.h"
+#include "driver/InstallRollback.h"
 #include "driver/ProgramStart.h"
 #include "driver/RunOutcome.h"
 #include "driver/RunningInstanceGuard.h"
@@ -133,6 +135,7 @@ void CopySelfAsUninstaller(const char* uninstallerPath)
         WriteLogLine("self-copy", "started from the uninstaller itself, nothing to copy");
         return;
     }
+    PrepareFileChange(uninstallerPath);
     if (!CopyFileA(ownPath, uninstallerPath, FALSE))
         throw ZorvaneException(ErrWriteError, uninstallerPath);
     WriteLogLine("self-copy", uninstallerPath);
@@ -152,6 +155,7 @@ void InstallWithProgress(HWND backdrop, HWND progress, FileReader& package, File
     lstrcpynA(uninstallerPath, DestinationFolder, sizeof uninstallerPath);
     AppendPathComponent(uninstallerPath, UninstallerName); // fits: DestinationHoldsItsNames
     WriteProductRegistration(uninstallerPath);
+    CheckRegistryWrites();
     WriteLogLine("registration", "written");
     CopySelfAsUninstaller(uninstallerPath);
 
@@ -234,11 +238,14 @@ void RunInstall(HWND backdrop)
         return;
     }
 
+    if (!StartInstallUndo(backdrop))
+        return;
     if (!CreateFolderChain(DestinationFolder)) {
         package.reset();
         char text[MAX_PATH + 32];
         snprintf(text, sizeof text, "Failed to create folder %s", DestinationFolder);
         ShowMessage(backdrop, text, SetupCaption, MB_OK | MB_ICONERROR, IDOK, ExitFailure);
+        UndoInstall(backdrop);
         return;
     }
     WriteLogLine("destination folder", "in place");
@@ -248,12 +255,14 @@ void RunInstall(HWND backdrop)
         char logPath[MAX_PATH];
         lstrcpynA(logPath, DestinationFolder, sizeof logPath);
         AppendPathComponent(logPath, InstallLogName); // fits: DestinationHoldsItsNames
+        PrepareFileChange(logPath);
         log.reset(new (std::nothrow) FileWriter(logPath));
         if (!log)
             throw ZorvaneException(ErrNotEnoughMemory);
     } catch (const ZorvaneException& error) {
         package.reset();
         ShowError(error, backdrop);
+        UndoInstall(backdrop);
         return;
     }
     WriteLogLine("Setup.log", "created");
@@ -270,9 +279,16 @@ void RunInstall(HWND backdrop)
         const int exitCode = FailureExitCode(error, package->FileName);
         package.reset();
         ShowError(error, backdrop, exitCode);
+        UndoInstall(backdrop);
         return;
     }
     CloseProgressDisplay(progress);
+    // Unattended, a failure the interactive run reports and goes on from ends the run undone.
+    if (UnattendedRunFailed()) {
+        log.reset();
+        UndoInstall(backdrop);
+        return;
+    }
 
     if (ShowMessage(
             backdrop, "Setup complete.\rDo you wish TALVIQ Project Zorvane to run each time Windows starts?",
@@ -285,6 +301,12 @@ void RunInstall(HWND backdrop)
         // The installation is complete: unattended, a product that does not start is a warning.
         ShowMessage(backdrop, "Failed to start TALVIQ Project Zorvane", SetupCaption,
                     MB_OK | (IsUnattended() ? MB_ICONWARNING : MB_ICONERROR), IDOK, ExitSuccess);
+    }
+    if (UnattendedRunFailed()) {
+        log.reset();
+        UndoInstall(backdrop);
+    } else {
+        FinishInstall();
     }
 }
 

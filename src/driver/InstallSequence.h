@@ -6,7 +6,8 @@
 
 // Runs the whole installation with backdrop as the owner of every window it shows. Fills
 // DestinationFolder and RegisteredOwnerName. Reports every failure itself, in one message box, and
-// returns; what was installed before a failure stays.
+// returns; from the destination folder on, every change is journalled and a failure undoes them
+// all (InstallRollback), as does an unattended run that ends with a failure.
 void RunInstall(HWND backdrop);
 
 // When the previous major version's installation folder holds its data ("Zorvane.prm" or

@@ -5,6 +5,7 @@
 #include "core/SetupState.h"
 #include "core/UserMessages.h"
 #include "driver/CommandLine.h"
+#include "driver/InstallRollback.h"
 #include "driver/InstallSequence.h"
 #include "driver/RunOutcome.h"
 #include "driver/RunningInstanceGuard.h"
@@ -44,10 +45,14 @@ void RunSequence()
     const bool passive = RunOptions.Ui == UiLevel::Passive;
     HWND backdrop = passive ? StartPassiveWindows() : CreateBackdropWindow();
 
-    if (UninstallMode == 1)
-        RunUninstall(backdrop);
-    else
-        RunInstall(backdrop);
+    // An install that did not end is undone before anything else, so that neither sequence starts
+    // from its half-made state.
+    if (RecoverInterruptedInstall(backdrop)) {
+        if (UninstallMode == 1)
+            RunUninstall(backdrop);
+        else
+            RunInstall(backdrop);
+    }
 
     if (passive)
         StopPassiveWindows();

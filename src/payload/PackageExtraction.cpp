@@ -1,5 +1,6 @@
 #include "payload/PackageExtraction.h"
 
+#include "core/InstallJournal.h"
 #include "core/PathUtilities.h"
 #include "core/SystemLibraries.h"
 #include "core/ZorvaneException.h"
@@ -182,39 +183,12 @@ void PrepareHeld(HeldContent* held, uint32_t length)
 // The largest expanded length the platform's expansion reports: it answers in a signed 32-bit count.
 const uint32_t MaxExpandedLength = 0x7FFFFFFF;
 
-// Swaps a target that another program holds open, sharing everything (an indexer, a viewer), for
-// partPath: the system renames no file over one that is open, but it does rename the open file
-// itself. The old file goes aside under a temporary name in its folder, the new one takes its
-// name, and the old one is deleted (it vanishes once the other program lets it go). When the new
-// file cannot take the name, the old one is put back. False, with the system's error, on failure.
-bool SwapHeldFile(const char* partPath, const char* targetPath, const char* folder)
-{
-    char asidePath[MAX_PATH];
-    if (GetTempFileNameA(folder, "~vo", 0, asidePath) == 0)
-        return false;
-    if (!MoveFileForReplacement(targetPath, asidePath, MOVEFILE_REPLACE_EXISTING)) {
-        DWORD error = GetLastError();
-        DeleteFileA(asidePath);
-        SetLastError(error);
-        return false;
-    }
-    if (!MoveFileForReplacement(partPath, targetPath, 0)) {
-        DWORD error = GetLastError();
-        MoveFileForReplacement(asidePath, targetPath, 0);
-        SetLastError(error);
-        return false;
-    }
-    // A running program's file can be renamed but not deleted: it goes at the next start.
-    if (!DeleteFileA(asidePath))
-        LeaveForRestart(asidePath);
-    return true;
-}
-
 // Puts the expanded file at targetPath so that a file already there stays whole until the new one
-// is complete: the copy goes to a temporary name in the target's folder, then one replacing rename
-// takes the target's place (or, where the system will not rename over a file others hold open,
-// SwapHeldFile). On any failure the temporary is removed, the target is as it was, and
-// ErrWriteError names the target.
+// is complete: the copy goes to a temporary name in the target's folder, the old file is renamed
+// aside there (the system renames a file others hold open while sharing everything, an indexer or
+// a viewer, where it would not rename over it), and the copy takes the target's name. The old file
+// is kept until the run succeeds (ReleaseAside). On any failure the temporary is removed, the
+// target is as it was, and ErrWriteError names the target (or the journal that could not record).
 void CopyIntoPlace(const char* expandedPath, const char* targetPath)
 {
     // A read-only file, or one another program holds so that it cannot be replaced, is reported
@@ -243,13 +217,29 @@ void CopyIntoPlace(const char* expandedPath, const char* targetPath)
     char partPath[MAX_PATH];
     if (GetTempFileNameA(folder, "~vr", 0, partPath) == 0)
         throw ZorvaneException(ErrWriteError, targetPath);
-    if (!CopyFileA(expandedPath, partPath, FALSE) ||
-        (!MoveFileForReplacement(partPath, targetPath, MOVEFILE_REPLACE_EXISTING) &&
-         !SwapHeldFile(partPath, targetPath, folder))) {
-        ZorvaneException error(ErrWriteError, targetPath);
+    // A run killed from here on leaves the temporary for the next run's undo to delete.
+    if (!JournalFileCreation(partPath)) {
+        ZorvaneException error(ErrWriteError, InstallJournalPath());
         DeleteFileA(partPath);
         throw error;
     }
+    char asidePath[MAX_PATH];
+    bool copied = CopyFileA(expandedPath, partPath, FALSE) != FALSE;
+    bool named = copied && ChooseAsideName(targetPath, asidePath);
+    if (named && !JournalReplacement(targetPath, asidePath)) {
+        ZorvaneException error(ErrWriteError, InstallJournalPath());
+        DeleteFileA(partPath);
+        throw error;
+    }
+    bool setAside = named && MoveFileForReplacement(targetPath, asidePath, 0);
+    if (!setAside || !MoveFileForReplacement(partPath, targetPath, 0)) {
+        ZorvaneException error(ErrWriteError, targetPath);
+        if (setAside)
+            MoveFileForReplacement(asidePath, targetPath, 0);
+        DeleteFileA(partPath);
+        throw error;
+    }
+    ReleaseAside(asidePath);
 }
 
 bool IsNewerVersion(const char* newPath, const char* oldPath)
@@ -272,6 +262,7 @@ void InstallExpandedFile(ExpansionFile& expanded, const HeldContent& held, const
         // a file another program made meanwhile is left alone. Content still in memory is
         // written from there rather than read back from the expansion temporary.
         WriteLogRecord(log, FileRecord, targetPath);
+        PrepareFileChange(targetPath);
         bool copied = held.Whole ? WriteNewFile(targetPath, held) : expanded.CopyToNewFile(targetPath);
         if (!copied)
             throw ZorvaneException(ErrWriteError, targetPath);

@@ -30,8 +30,9 @@ void ExtractPackage(HWND progress, FileReader& package, FileWriter& log, bool (*
 // replaced or the temporaries made: the system wants room for a 13-character name after it.
 const size_t ReplaceableFolderLength = MAX_PATH - 14;
 
-// The rename that puts a replacement in place (MoveFileExA). Tests put a failing one here to see
-// that a failed replacement leaves the old file whole.
+// The renames of a replacement (MoveFileExA): the old file aside, the new one in, and after a
+// failure the old one back. Tests put a failing one here to see that a failed replacement leaves
+// the old file whole.
 extern BOOL(WINAPI* MoveFileForReplacement)(LPCSTR, LPCSTR, DWORD);
 
 // The expansion temporary, held open from one entry to the next: each entry's content is written

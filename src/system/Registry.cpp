@@ -1,5 +1,7 @@
 #include "system/Registry.h"
 
+#include "core/InstallJournal.h"
+
 #include <string.h>
 
 namespace {
@@ -15,13 +17,24 @@ HKEY OpenFullAccess(HKEY root, const char* keyPath)
     return key;
 }
 
-HKEY CreateFullAccess(HKEY root, const char* keyPath)
+// Creates the key path and sets one value. A write whose previous state the install journal
+// cannot keep is not made, as it could not be undone; a refused one is noted there.
+void WriteValue(HKEY root, const char* keyPath, const char* valueName, DWORD type, const BYTE* data,
+                DWORD size)
 {
+    if (!JournalRegistryValue(root, keyPath, valueName)) {
+        NoteRegistryWriteRefused(root, keyPath, static_cast<LONG>(GetLastError()));
+        return;
+    }
     HKEY key = nullptr;
-    if (RegCreateKeyExA(root, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
-        return nullptr;
-    return key;
+    LONG status = RegCreateKeyExA(root, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                                  &key, nullptr);
+    if (status == ERROR_SUCCESS) {
+        status = RegSetValueExA(key, valueName, 0, type, data, size);
+        RegCloseKey(key);
+    }
+    if (status != ERROR_SUCCESS)
+        NoteRegistryWriteRefused(root, keyPath, status);
 }
 
 // Copies count bytes of text (or fewer, up to its first zero) into output, cut to fit.
@@ -71,21 +84,13 @@ void ReadRegistryString(HKEY root, const char* keyPath, const char* valueName, c
 
 void WriteRegistryString(HKEY root, const char* keyPath, const char* valueName, const char* text)
 {
-    HKEY key = CreateFullAccess(root, keyPath);
-    if (key == nullptr)
-        return;
-    RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                   static_cast<DWORD>(strlen(text) + 1));
-    RegCloseKey(key);
+    WriteValue(root, keyPath, valueName, REG_SZ, reinterpret_cast<const BYTE*>(text),
+               static_cast<DWORD>(strlen(text) + 1));
 }
 
 void WriteRegistryDword(HKEY root, const char* keyPath, const char* valueName, DWORD value)
 {
-    HKEY key = CreateFullAccess(root, keyPath);
-    if (key == nullptr)
-        return;
-    RegSetValueExA(key, valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-    RegCloseKey(key);
+    WriteValue(root, keyPath, valueName, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
 }
 
 void DeleteRegistryKey(HKEY root, const char* keyPath)

@@ -14,6 +14,8 @@ void ReadRegistryString(HKEY root, const char* keyPath, const char* valueName, c
 
 // Creates every missing key of the path and sets the value as REG_SZ with its terminator
 // (the empty text is one zero byte). An empty value name sets the key's default value.
+// While an install journal is active the value's previous state and the keys made are recorded
+// first (a write that cannot be recorded is not made), and a refused write is noted there.
 void WriteRegistryString(HKEY root, const char* keyPath, const char* valueName, const char* text);
 
 // As WriteRegistryString, as a 4-byte REG_DWORD.

@@ -1,5 +1,6 @@
 #include "system/Shortcuts.h"
 
+#include "core/InstallJournal.h"
 #include "core/PathUtilities.h"
 #include "core/ZorvaneException.h"
 #include "core/SetupState.h"
@@ -118,6 +119,7 @@ void CreateShortcutsInProgramsFolder(FileWriter& log, char* linkPath, char* targ
         AppendPathComponent(targetPath, shortcut.Target);
         lstrcpynA(linkPath, folder, MAX_PATH);
         AppendPathComponent(linkPath, shortcut.FileName);
+        PrepareFileChange(linkPath);
         DeleteFileA(linkPath);
         CreateShellLink(linkPath, targetPath, shortcut.IconIndex, shortcut.Arguments, shortcut.Description);
         WriteLogRecord(log, FileRecord, linkPath);

@@ -19,7 +19,8 @@ HRESULT CreateShellLink(const char* linkPath, const char* targetPath, int iconIn
 // and each shortcut file ('+'), whether or not the file could be made. linkPath and targetPath are
 // MAX_PATH scratch buffers, both overwritten. Throws ErrFailedToCreateFolder with the folder when
 // the Programs folder is unknown, a path would not fit MAX_PATH or the folder cannot be created;
-// nothing is then made or logged. A failed log write propagates and stops the rest.
+// nothing is then made or logged. A failed log write propagates and stops the rest, and so does
+// PrepareFileChange's ErrWriteError for a shortcut that cannot be set aside or recorded.
 void CreateStartMenuShortcuts(HWND owner, int programsId, FileWriter& log, char* linkPath, char* targetPath);
 
 // The part of CreateStartMenuShortcuts after the Programs folder is known: on entry linkPath holds

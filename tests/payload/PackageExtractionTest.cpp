@@ -685,12 +685,13 @@ TEST_F(PackageExtractionTest, ReplacementWhoseRenameFailsLeavesTheOldFileWholeAn
 {
     struct {
         const char* Name;
-        unsigned Failing; // the replacing rename; the old file aside; the new file in; the old one back
+        unsigned Failing; // the old file aside; the new file in; the old one back
         bool Replaced;
     } cases[] = {
-        {"replacing rename refused, the file set aside instead", 0x1, true},
-        {"the new file does not take the name: the old one back", 0x5, false},
+        {"the old file cannot be set aside", 0x1, false},
+        {"the new file does not take the name: the old one back", 0x2, false},
         {"every rename refused", ~0u, false},
+        {"every rename made", 0x0, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);

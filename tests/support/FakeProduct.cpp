@@ -3,6 +3,9 @@
 // event is set. The names are spelt out here on purpose, independent of the setup program's.
 //
 //   FakeProduct.exe visible|hidden|nowindow|nomutex QUIT-EVENT-NAME
+//   FakeProduct.exe ANY-ONE-ARGUMENT    as installed, started with /RegServer: nowindow, event
+//                                       "FakeProductQuit", and the event "FakeProductRegistering"
+//                                       made once the mutex is
 //
 // nomutex: neither window nor mutex, as the product looks from another session.
 //
@@ -44,12 +47,13 @@ LRESULT CALLBACK ProductWindowProc(HWND window, UINT message, WPARAM wParam, LPA
 
 int main(int argc, char** argv)
 {
-    if (argc != 3)
+    if (argc != 2 && argc != 3)
         return 2;
-    const bool withMutex = strcmp(argv[1], "nomutex") != 0;
-    const bool withWindow = strcmp(argv[1], "nowindow") != 0 && withMutex;
-    const bool visible = strcmp(argv[1], "visible") == 0;
-    HANDLE quit = CreateEventA(nullptr, TRUE, FALSE, argv[2]);
+    const char* mode = argc == 3 ? argv[1] : "nowindow";
+    const bool withMutex = strcmp(mode, "nomutex") != 0;
+    const bool withWindow = strcmp(mode, "nowindow") != 0 && withMutex;
+    const bool visible = strcmp(mode, "visible") == 0;
+    HANDLE quit = CreateEventA(nullptr, TRUE, FALSE, argc == 3 ? argv[2] : "FakeProductQuit");
     if (quit == nullptr)
         return 3;
 
@@ -72,6 +76,8 @@ int main(int argc, char** argv)
     HANDLE mutex = withMutex ? CreateMutexA(nullptr, FALSE, "ProjectZorvaneMutex") : nullptr;
     if (withMutex && mutex == nullptr)
         return 6;
+    // Started for its registration: says so by a name of its own, which nothing else makes.
+    HANDLE registering = argc == 2 ? CreateEventA(nullptr, TRUE, TRUE, "FakeProductRegistering") : nullptr;
 
     for (;;) {
         DWORD woken = MsgWaitForMultipleObjects(1, &quit, FALSE, INFINITE, QS_ALLINPUT);
@@ -92,6 +98,8 @@ int main(int argc, char** argv)
         DestroyWindow(window);
     if (mutex != nullptr)
         CloseHandle(mutex);
+    if (registering != nullptr)
+        CloseHandle(registering);
     CloseHandle(quit);
     return 0;
 }

@@ -142,3 +142,20 @@ std::vector<std::string> ExtractionTemporaries()
         names.push_back(name);
     return names;
 }
+
+std::vector<std::string> DiagnosticLogLines(const std::string& path)
+{
+    // Each line begins with "YYYY-MM-DD HH:MM:SS  ".
+    const size_t stampLength = 21;
+    std::vector<std::string> lines;
+    std::string content = ReadTestFile(path);
+    for (size_t at = 0; at < content.size();) {
+        size_t end = content.find("\r\n", at);
+        if (end == std::string::npos)
+            end = content.size();
+        lines.push_back(end - at > stampLength ? content.substr(at + stampLength, end - at - stampLength)
+                                               : content.substr(at, end - at));
+        at = end + 2;
+    }
+    return lines;
+}

@@ -40,6 +40,8 @@ bool RemoveTree(const std::string& path);
 std::vector<std::string> FilesMatching(const std::string& pattern);
 // Names of the extraction temporaries ("~vt", "~vx") in the user's temporary folder.
 std::vector<std::string> ExtractionTemporaries();
+// The lines of a diagnostic log (CR LF ends), each without its time stamp.
+std::vector<std::string> DiagnosticLogLines(const std::string& path);
 
 // A file of the build tree, whose Unix path the build passes in, as a Windows program under Wine
 // sees it: Wine maps the Unix root to drive Z:.

@@ -1,0 +1,180 @@
+// The install journal on real files and the real registry: what it records is undone exactly,
+// what a run that succeeded set aside is deleted (or left for the next restart), and a journal
+// that could not be undone whole keeps only what is still to be put back.
+#include "core/InstallJournal.h"
+#include "core/PathUtilities.h"
+#include "support/RegistryProbe.h"
+#include "support/ScopedTempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const char TestKey[] = "Software\\Zorvane Journal Test";
+
+class InstallJournalTest : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(StartInstallJournal(JournalFile.c_str())); }
+    void TearDown() override
+    {
+        UndoResult result;
+        UndoInstallJournal(&result);
+        EXPECT_FALSE(InstallJournalActive());
+        EXPECT_TRUE(RemoveKeyTree(HKEY_CURRENT_USER, TestKey));
+        DeleteFileA(JournalFile.c_str());
+    }
+    std::vector<std::string> Asides() { return FilesMatching(Temp.Join("~vo*")); }
+
+    ScopedTempDir Temp;
+    const std::string JournalFile = Temp.Join("journal.jnl");
+};
+
+void SetValue(const std::string& key, const char* name, DWORD type, const std::string& data)
+{
+    SetRawValue(HKEY_CURRENT_USER, key, name, type, data.data(), static_cast<DWORD>(data.size()));
+}
+
+TEST_F(InstallJournalTest, RegistryValuesReturnToTheirPreviousStateAndKeysMadeGo)
+{
+    const std::string deep = std::string(TestKey) + "\\Made\\Deeper";
+    const struct {
+        const char* Name;
+        std::string Key;
+        bool Existed;
+        DWORD Type;
+        std::string Data;
+    } cases[] = {
+        {"absent in keys that do not exist", deep, false, REG_NONE, ""},
+        {"absent in a key that exists", TestKey, false, REG_NONE, ""},
+        {"a text", TestKey, true, REG_SZ, StoredText("before")},
+        {"a number", TestKey, true, REG_DWORD, StoredDword(7)},
+        {"bytes with zeros", TestKey, true, REG_BINARY, std::string("\0\x01\xff\0", 4)},
+        {"an expandable text", TestKey, true, REG_EXPAND_SZ, StoredText("%TEMP%\\x")},
+        {"an empty default value", TestKey, true, REG_SZ, std::string(1, '\0')},
+    };
+    CreateKey(HKEY_CURRENT_USER, TestKey);
+    for (const auto& c : cases) {
+        const char* name = std::string(c.Name) == "an empty default value" ? "" : c.Name;
+        if (c.Existed)
+            SetValue(c.Key, name, c.Type, c.Data);
+        ASSERT_TRUE(JournalRegistryValue(HKEY_CURRENT_USER, c.Key.c_str(), name)) << c.Name;
+        SetValue(c.Key, name, REG_SZ, StoredText("written by the run"));
+    }
+    UndoResult result;
+    UndoInstallJournal(&result);
+    EXPECT_TRUE(result.Complete);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const char* name = std::string(c.Name) == "an empty default value" ? "" : c.Name;
+        RegistryValue value = QueryValue(HKEY_CURRENT_USER, c.Key, name);
+        EXPECT_EQ(value.Found, c.Existed);
+        if (c.Existed) {
+            EXPECT_EQ(value.Type, c.Type);
+            EXPECT_EQ(value.Data, c.Data);
+        }
+    }
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, std::string(TestKey) + "\\Made")) << "made by the run";
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, TestKey));
+    EXPECT_FALSE(FileExists(JournalFile));
+}
+
+TEST_F(InstallJournalTest, FilesAndFoldersComeBackByteForByteAndTheirAsideCopiesGoOnSuccess)
+{
+    const std::string old = Temp.Join("Readme.txt");
+    const std::string made = Temp.Join("New\\Deeper\\Made.txt");
+    WriteTestFile(old, std::string("old\0bytes", 9));
+    for (bool succeeds : {false, true}) {
+        SCOPED_TRACE(succeeds ? "success" : "failure");
+        if (succeeds) {
+            ASSERT_TRUE(StartInstallJournal(JournalFile.c_str()));
+        }
+        PrepareFileChange(old.c_str());
+        EXPECT_FALSE(FileExists(old)) << "renamed aside";
+        WriteTestFile(old, "new");
+        ASSERT_TRUE(CreateFolderChain(Temp.Join("New\\Deeper").c_str()));
+        PrepareFileChange(made.c_str());
+        WriteTestFile(made, "made");
+        EXPECT_EQ(Asides().size(), 1u);
+        if (succeeds) {
+            std::vector<std::string> scheduled;
+            static std::vector<std::string>* note;
+            note = &scheduled;
+            EXPECT_EQ(CommitInstallJournal([](const char* path) { note->push_back(path); }), 0);
+            EXPECT_EQ(ReadTestFile(old), "new");
+            EXPECT_TRUE(FileExists(made));
+        } else {
+            UndoResult result;
+            UndoInstallJournal(&result);
+            EXPECT_TRUE(result.Complete);
+            EXPECT_EQ(ReadTestFile(old), std::string("old\0bytes", 9));
+            EXPECT_FALSE(FolderExists(Temp.Join("New"))) << "the folders made";
+        }
+        EXPECT_EQ(Asides(), std::vector<std::string>());
+        EXPECT_FALSE(FileExists(JournalFile));
+        EXPECT_FALSE(InstallJournalActive());
+    }
+}
+
+TEST_F(InstallJournalTest, AnAsideCopyThatCannotBeDeletedIsLeftForTheNextRestart)
+{
+    const std::string target = Temp.Join("Held.dll");
+    WriteTestFile(target, "old");
+    PrepareFileChange(target.c_str());
+    WriteTestFile(target, "new");
+    std::vector<std::string> asides = Asides();
+    ASSERT_EQ(asides.size(), 1u);
+    // A program that loaded the old file holds it without letting it be deleted.
+    HANDLE held = CreateFileA(Temp.Join(asides[0]).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    static std::vector<std::string> scheduled;
+    scheduled.clear();
+    EXPECT_EQ(CommitInstallJournal([](const char* path) { scheduled.push_back(path); }), 1);
+    CloseHandle(held);
+    EXPECT_EQ(scheduled, std::vector<std::string>{Temp.Join(asides[0])});
+    EXPECT_FALSE(FileExists(JournalFile));
+    DeleteFileA(scheduled[0].c_str());
+}
+
+TEST_F(InstallJournalTest, AnOldFileThatCannotGoBackStaysAsideWithTheJournalForTheNextRun)
+{
+    const std::string target = Temp.Join("Busy.txt");
+    const std::string created = Temp.Join("Created.txt");
+    WriteTestFile(target, "old");
+    PrepareFileChange(created.c_str());
+    WriteTestFile(created, "made by the run");
+    PrepareFileChange(target.c_str());
+    WriteTestFile(target, "new");
+    std::vector<std::string> asides = Asides();
+    ASSERT_EQ(asides.size(), 1u);
+    // The new file is held open without sharing: the old one cannot take its name.
+    HANDLE held = CreateFileA(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    UndoResult result;
+    UndoInstallJournal(&result);
+    CloseHandle(held);
+    EXPECT_FALSE(result.Complete);
+    EXPECT_EQ(result.KeptAside, 1);
+    EXPECT_EQ(std::string(result.Kept), target + " <- " + Temp.Join(asides[0]));
+    EXPECT_EQ(ReadTestFile(Temp.Join(asides[0])), "old") << "nothing lost";
+    EXPECT_FALSE(FileExists(created)) << "what could be undone was";
+    // The journal keeps only the replacement; a line cut short by a killed run counts for nothing.
+    EXPECT_EQ(ReadTestFile(JournalFile), "R\t" + target + "\t" + Temp.Join(asides[0]) + "\r\n");
+    WriteTestFile(JournalFile, ReadTestFile(JournalFile) + "F\t" + Temp.Join("Lost.txt"));
+    WriteTestFile(Temp.Join("Lost.txt"), "not the run's");
+
+    EXPECT_EQ(OpenLeftJournal(JournalFile.c_str()), LeftJournal::Opened);
+    EXPECT_EQ(OpenLeftJournal(JournalFile.c_str()), LeftJournal::InUse) << "held by the run that opened it";
+    UndoInstallJournal(&result);
+    EXPECT_TRUE(result.Complete);
+    EXPECT_EQ(ReadTestFile(target), "old");
+    EXPECT_TRUE(FileExists(Temp.Join("Lost.txt")));
+    EXPECT_EQ(Asides(), std::vector<std::string>());
+    EXPECT_FALSE(FileExists(JournalFile));
+    EXPECT_EQ(OpenLeftJournal(JournalFile.c_str()), LeftJournal::None);
+}
+
+} // namespace
