@@ -53,7 +53,7 @@ std::string OwnExpansion(const ScopedTempDir& dir, const std::string& stored)
     ExpansionFile expansion(expanded.c_str());
     try {
         FileWriter storedFile(dir.Join("stored").c_str());
-        PassStoredBytes(reader, static_cast<int32_t>(stored.size()), storedFile, expansion);
+        PassStoredBytes(reader, static_cast<int32_t>(stored.size()), &storedFile, expansion);
     } catch (const ZorvaneException& error) {
         EXPECT_EQ(error.ErrorCode, ErrInvalidOrCorrupt);
         return "refused";
