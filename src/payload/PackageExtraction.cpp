@@ -14,8 +14,6 @@
 #include "ui/ProgressDisplay.h"
 
 #include <exception>
-#include <memory>
-#include <new>
 #include <stdio.h>
 #include <string.h>
 
@@ -322,7 +320,8 @@ void InstallExpandedFile(const NewContent& content, const char* targetPath, uint
         // Written directly: no file of the user's is to be kept whole. A failed copy is removed;
         // a file another program made meanwhile is left alone.
         WriteLogRecord(log, FileRecord, targetPath);
-        PrepareFileChange(targetPath);
+        if (!JournalFileCreation(targetPath))
+            throw ZorvaneException(ErrWriteError, InstallJournalPath());
         if (!WriteContent(targetPath, content))
             throw ZorvaneException(ErrWriteError, targetPath);
         return;
@@ -445,10 +444,12 @@ bool WriteNewFile(const char* targetPath, const HeldContent& held)
 void PassStoredBytes(FileReader& package, int32_t storedSize, FileWriter* stored, ExpansionFile& expanded,
                      HeldContent* held, PacedStatus* status)
 {
-    EntryStream* stream = new (std::nothrow) EntryStream;
-    if (stream == nullptr)
-        throw ZorvaneException(ErrNotEnoughMemory);
-    std::unique_ptr<EntryStream> owner(stream);
+    // One for the process (one extraction at a time): a block this large, taken and given back
+    // for every entry, costs the system a mapping and a TLB flush each time.
+    static EntryStream shared;
+    EntryStream* stream = &shared;
+    stream->StoredFault = nullptr;
+    stream->ExpandedFault = nullptr;
     stream->Package = &package;
     stream->Stored = stored;
     stream->Status = status;

@@ -100,7 +100,7 @@ struct PacedStatus {
 // (status may be null). Every stored byte
 // is read before a fault of the data is reported, so that a package cut short is reported as such.
 // Throws what the reader and writers throw (the package's ErrUnexpectedEndOfFile and ErrReadError
-// first), ErrNotEnoughMemory, and ErrInvalidOrCorrupt (package) when compressed data do not expand
+// first), and ErrInvalidOrCorrupt (package) when compressed data do not expand
 // to exactly the length they announce, which would install a wrong file.
 void PassStoredBytes(FileReader& package, int32_t storedSize, FileWriter* stored, ExpansionFile& expanded,
                      HeldContent* held = nullptr, PacedStatus* status = nullptr);
