@@ -86,6 +86,13 @@ void ComposeTargetPath(const PackageEntry& entry, char* target)
     }
 }
 
+// A long entry's name goes up while it is written, not after: every step of a long write asks.
+void ShowDueStatus(PacedStatus* status)
+{
+    if (status != nullptr && HeldStatusDue(&status->Pace, PaceClock()))
+        SetProgressStatus(status->Progress, status->Pace.Latest);
+}
+
 // One entry's stored bytes on their single pass: each chunk read from the package goes on to the
 // expansion (and to a copy of the stored bytes, when one is asked for), which writes the content
 // into memory when it fits there and into the expansion temporary otherwise. Errors of the files
@@ -122,10 +129,7 @@ size_t PassChunk(EntryStream* stream)
         return 0;
     }
     stream->Left -= static_cast<int32_t>(chunk);
-    // A long entry's name goes up while it is written, not after.
-    PacedStatus* status = stream->Status;
-    if (status != nullptr && HeldStatusDue(&status->Pace, GetTickCount()))
-        SetProgressStatus(status->Progress, status->Pace.Latest);
+    ShowDueStatus(stream->Status);
     return chunk;
 }
 
@@ -219,14 +223,15 @@ bool HoldsContent(const char* path, DWORD attributes, const HeldContent& held)
 struct NewContent {
     ExpansionFile* Expanded;
     const HeldContent* Held;
+    PacedStatus* Status;
 };
 
 // Writes content into a new file at targetPath, which must not exist; false, with the system's
 // error, when it cannot be made or written (a partial file is removed).
 bool WriteContent(const char* targetPath, const NewContent& content)
 {
-    return content.Held->Whole ? WriteNewFile(targetPath, *content.Held)
-                               : content.Expanded->CopyToNewFile(targetPath);
+    return content.Held->Whole ? WriteNewFile(targetPath, *content.Held, content.Status)
+                               : content.Expanded->CopyToNewFile(targetPath, content.Status);
 }
 
 // Puts the content at targetPath over the file there so that the old file is never lost: it is
@@ -348,7 +353,7 @@ void ExtractEntry(FileReader& package, FileWriter& log, const PackageEntry& entr
     char targetPath[MAX_PATH];
     ComposeTargetPath(entry, targetPath);
 
-    if (OfferStatus(&status.Pace, entry.DisplayText, GetTickCount()))
+    if (OfferStatus(&status.Pace, entry.DisplayText, PaceClock()))
         SetProgressStatus(status.Progress, status.Pace.Latest);
     PassStoredBytes(package, entry.StoredSize, nullptr, expanded, &held, &status);
 
@@ -362,7 +367,7 @@ void ExtractEntry(FileReader& package, FileWriter& log, const PackageEntry& entr
     if (created)
         WriteLogRecord(log, FolderRecord, folder);
 
-    InstallExpandedFile({&expanded, &held}, targetPath, entry.OverwriteMode, log);
+    InstallExpandedFile({&expanded, &held, &status}, targetPath, entry.OverwriteMode, log);
 }
 
 void ReleaseHeld(HeldContent* held)
@@ -381,6 +386,7 @@ unsigned PercentRead(DWORD position, DWORD size)
 } // namespace
 
 BOOL(WINAPI* MoveFileForReplacement)(LPCSTR, LPCSTR, DWORD) = MoveFileExA;
+DWORD(WINAPI* PaceClock)() = GetTickCount;
 
 void ExtractPackage(HWND progress, FileReader& package, FileWriter& log, bool (*stopRequested)())
 {
@@ -425,13 +431,18 @@ void ExtractPackage(HWND progress, FileReader& package, FileWriter& log, bool (*
 
 uint32_t ExpansionMemoryLimit = 16 * 1024 * 1024;
 
-bool WriteNewFile(const char* targetPath, const HeldContent& held)
+bool WriteNewFile(const char* targetPath, const HeldContent& held, PacedStatus* status)
 {
     HANDLE target =
         CreateFileA(targetPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (target == INVALID_HANDLE_VALUE)
         return false;
-    bool written = held.Size == 0 || WriteAll(target, held.Data, held.Size);
+    const uint32_t piece = 1024 * 1024;
+    bool written = true;
+    for (uint32_t at = 0; written && at < held.Size; at += piece) {
+        written = WriteAll(target, held.Data + at, held.Size - at < piece ? held.Size - at : piece);
+        ShowDueStatus(status);
+    }
     DWORD error = GetLastError();
     CloseHandle(target);
     if (!written) {
@@ -533,7 +544,7 @@ void ExpansionFile::CutHere()
     Length = Written;
 }
 
-bool ExpansionFile::CopyToNewFile(const char* targetPath)
+bool ExpansionFile::CopyToNewFile(const char* targetPath, PacedStatus* status)
 {
     if (Handle == INVALID_HANDLE_VALUE) {
         // Let go while its version was read by name.
@@ -562,6 +573,7 @@ bool ExpansionFile::CopyToNewFile(const char* targetPath)
             copied = false;
             break;
         }
+        ShowDueStatus(status);
     }
     CloseHandle(target);
     if (!copied) {

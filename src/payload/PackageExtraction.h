@@ -37,6 +37,15 @@ const size_t ReplaceableFolderLength = MAX_PATH - 14;
 // the old file whole.
 extern BOOL(WINAPI* MoveFileForReplacement)(LPCSTR, LPCSTR, DWORD);
 
+// The clock the status text is paced on (GetTickCount). Tests put a clock of their own here.
+extern DWORD(WINAPI* PaceClock)();
+
+// The status text of the progress dialog, paced (StatusPacing) on PaceClock.
+struct PacedStatus {
+    HWND Progress;
+    StatusPace Pace;
+};
+
 // The expansion temporary, held open from one entry to the next: each entry's content is written
 // over the last one's and the file cut at its end, and a new target is written from it. Opening a
 // file is the costliest file operation of some systems, and this spares two per entry. Others may
@@ -55,8 +64,9 @@ public:
     void Write(const void* data, DWORD count);
     void CutHere();
     // Copies the whole file into a new file at targetPath, which must not exist; false, with the
-    // system's error, when it cannot be made or written (a partial copy is removed).
-    bool CopyToNewFile(const char* targetPath);
+    // system's error, when it cannot be made or written (a partial copy is removed). Between
+    // chunks it shows status's held-back text when due (status may be null).
+    bool CopyToNewFile(const char* targetPath, PacedStatus* status = nullptr);
     // Closes the file, so that it can be opened by name.
     void Release();
 
@@ -80,18 +90,13 @@ struct HeldContent {
 };
 
 // Writes held's content into a new file at targetPath, which must not exist; false, with the
-// system's error, when it cannot be made or written (a partial file is removed).
-bool WriteNewFile(const char* targetPath, const HeldContent& held);
+// system's error, when it cannot be made or written (a partial file is removed). Between pieces
+// it shows status's held-back text when due (status may be null).
+bool WriteNewFile(const char* targetPath, const HeldContent& held, PacedStatus* status = nullptr);
 
 // Expanded content up to this many bytes is kept in memory. Tests lower it so that larger
 // content takes the way through the expansion temporary.
 extern uint32_t ExpansionMemoryLimit;
-
-// The status text of the progress dialog, paced (StatusPacing) on the clock of GetTickCount.
-struct PacedStatus {
-    HWND Progress;
-    StatusPace Pace;
-};
 
 // Reads the next storedSize bytes of package (none when 0 or less) once, writing them to
 // stored (when given), and the content they hold into held when given and the content fits, else
