@@ -125,7 +125,7 @@ void ExtractInParts(HWND progress, FileReader& package, FileWriter& log, Clock* 
         Switch(clock, StoredPass);
         {
             FileWriter stored(storedPath, FileWriter::DeleteWhenClosed);
-            PassStoredBytes(package, entry.StoredSize, stored, expanded, &held);
+            PassStoredBytes(package, entry.StoredSize, &stored, expanded, &held);
             Switch(clock, TemporaryDeleted);
         }
 

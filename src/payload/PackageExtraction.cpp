@@ -8,13 +8,12 @@
 #include "core/UserMessages.h"
 #include "format/PackageFormat.h"
 #include "format/SzddFormat.h"
+#include "format/VersionResource.h"
 #include "payload/InstallLog.h"
 #include "payload/BootTimeDeletion.h"
 #include "ui/ProgressDisplay.h"
 
 #include <exception>
-#include <memory>
-#include <new>
 #include <stdio.h>
 #include <string.h>
 
@@ -87,14 +86,24 @@ void ComposeTargetPath(const PackageEntry& entry, char* target)
     }
 }
 
-// One entry's stored bytes on their single pass: each chunk read from the package goes to the
-// stored-bytes temporary and on to the expansion, which writes the expansion temporary. Errors of
-// the files are kept here while the expander runs and raised once it has returned.
+// A long entry's name goes up while it is written, not after: every step of a long write asks.
+void ShowDueStatus(PacedStatus* status)
+{
+    if (status != nullptr && HeldStatusDue(&status->Pace, PaceClock()))
+        SetProgressStatus(status->Progress, status->Pace.Latest);
+}
+
+// One entry's stored bytes on their single pass: each chunk read from the package goes on to the
+// expansion (and to a copy of the stored bytes, when one is asked for), which writes the content
+// into memory when it fits there and into the expansion temporary otherwise. Errors of the files
+// are kept here while the expander runs and raised once it has returned.
 struct EntryStream {
     FileReader* Package;
-    FileWriter* Stored;
+    FileWriter* Stored; // may be null: nobody reads the stored bytes again
     ExpansionFile* Expanded;
-    HeldContent* Held;         // also keeps the content in memory, while it fits; may be null
+    HeldContent* Held; // keeps the content instead of Expanded when Held->Whole; may be null
+    bool InMemory;
+    PacedStatus* Status;       // may be null
     int32_t Left;              // stored bytes not yet read from the package
     const unsigned char* Lead; // the bytes of Chunk not yet handed on
     size_t LeadSize;
@@ -113,12 +122,14 @@ size_t PassChunk(EntryStream* stream)
         static_cast<DWORD>(stream->Left) < CopyChunkSize ? static_cast<DWORD>(stream->Left) : CopyChunkSize;
     try {
         stream->Package->Read(stream->Chunk, chunk);
-        stream->Stored->Write(stream->Chunk, chunk);
+        if (stream->Stored != nullptr)
+            stream->Stored->Write(stream->Chunk, chunk);
     } catch (const ZorvaneException&) {
         stream->StoredFault = std::current_exception();
         return 0;
     }
     stream->Left -= static_cast<int32_t>(chunk);
+    ShowDueStatus(stream->Status);
     return chunk;
 }
 
@@ -144,26 +155,26 @@ size_t ReadStored(void* context, unsigned char* buffer, size_t count, bool* fail
 bool WriteExpanded(void* context, const unsigned char* data, size_t count)
 {
     EntryStream* stream = static_cast<EntryStream*>(context);
+    if (stream->InMemory) {
+        HeldContent* held = stream->Held;
+        // More than announced: the data are refused.
+        if (count > held->Room - held->Size)
+            return false;
+        memcpy(held->Data + held->Size, data, count);
+        held->Size += static_cast<uint32_t>(count);
+        return true;
+    }
     try {
         stream->Expanded->Write(data, static_cast<DWORD>(count));
     } catch (const ZorvaneException&) {
         stream->ExpandedFault = std::current_exception();
         return false;
     }
-    HeldContent* held = stream->Held;
-    if (held != nullptr && held->Whole) {
-        if (count <= held->Room - held->Size) {
-            memcpy(held->Data + held->Size, data, count);
-            held->Size += static_cast<uint32_t>(count);
-        } else {
-            held->Whole = false; // more than announced: the expander refuses the data anyway
-        }
-    }
     return true;
 }
 
 // Makes held ready to keep length bytes, or marks it as not holding this entry when they are
-// too many or the memory cannot be had (the expansion temporary holds them all the same).
+// too many or the memory cannot be had (the expansion temporary holds them instead).
 void PrepareHeld(HeldContent* held, uint32_t length)
 {
     held->Size = 0;
@@ -183,13 +194,53 @@ void PrepareHeld(HeldContent* held, uint32_t length)
 // The largest expanded length the platform's expansion reports: it answers in a signed 32-bit count.
 const uint32_t MaxExpandedLength = 0x7FFFFFFF;
 
-// Puts the expanded file at targetPath so that a file already there stays whole until the new one
-// is complete: the copy goes to a temporary name in the target's folder, the old file is renamed
-// aside there (the system renames a file others hold open while sharing everything, an indexer or
-// a viewer, where it would not rename over it), and the copy takes the target's name. The old file
-// is kept until the run succeeds (ReleaseAside). On any failure the temporary is removed, the
-// target is as it was, and ErrWriteError names the target (or the journal that could not record).
-void CopyIntoPlace(const char* expandedPath, const char* targetPath)
+// True when the file at path (of the given attributes) holds exactly held's content, with
+// nothing but the normal attributes: such a file is left as it is rather than written again.
+// Content too large to be held is not compared.
+bool HoldsContent(const char* path, DWORD attributes, const HeldContent& held)
+{
+    if (!held.Whole || (attributes & ~(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL)) != 0)
+        return false;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER size;
+    bool same = GetFileSizeEx(file, &size) && size.QuadPart == held.Size;
+    static unsigned char buffer[CopyChunkSize]; // one extraction at a time; kept off the stack
+    for (uint32_t at = 0; same && at < held.Size;) {
+        DWORD want = held.Size - at < CopyChunkSize ? held.Size - at : CopyChunkSize;
+        DWORD got = 0;
+        same = ReadFile(file, buffer, want, &got, nullptr) && got == want &&
+               memcmp(buffer, held.Data + at, got) == 0;
+        at += got;
+    }
+    CloseHandle(file);
+    return same;
+}
+
+// An entry's expanded content: in memory when Held->Whole, else in the expansion temporary.
+struct NewContent {
+    ExpansionFile* Expanded;
+    const HeldContent* Held;
+    PacedStatus* Status;
+};
+
+// Writes content into a new file at targetPath, which must not exist; false, with the system's
+// error, when it cannot be made or written (a partial file is removed).
+bool WriteContent(const char* targetPath, const NewContent& content)
+{
+    return content.Held->Whole ? WriteNewFile(targetPath, *content.Held, content.Status)
+                               : content.Expanded->CopyToNewFile(targetPath, content.Status);
+}
+
+// Puts the content at targetPath over the file there so that the old file is never lost: it is
+// renamed aside in its own folder first (the system renames a file others hold open while sharing
+// everything, an indexer or a viewer, where it would not rename over it), and the new file is
+// written under the target's name. The old file is kept until the run succeeds (ReleaseAside).
+// When the new file cannot be written, it is removed and the old one takes its name again.
+// ErrWriteError names the target (or the journal that could not record).
+void ReplaceExisting(const NewContent& content, const char* targetPath)
 {
     // A read-only file, or one another program holds so that it cannot be replaced, is reported
     // before anything is written. Programs that share everything (indexers, viewers) do not count:
@@ -214,98 +265,97 @@ void CopyIntoPlace(const char* expandedPath, const char* targetPath)
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         throw ZorvaneException(ErrWriteError, targetPath);
     }
-    char partPath[MAX_PATH];
-    if (GetTempFileNameA(folder, "~vr", 0, partPath) == 0)
-        throw ZorvaneException(ErrWriteError, targetPath);
-    // A run killed from here on leaves the temporary for the next run's undo to delete.
-    if (!JournalFileCreation(partPath)) {
-        ZorvaneException error(ErrWriteError, InstallJournalPath());
-        DeleteFileA(partPath);
-        throw error;
-    }
     char asidePath[MAX_PATH];
-    bool copied = CopyFileA(expandedPath, partPath, FALSE) != FALSE;
-    bool named = copied && ChooseAsideName(targetPath, asidePath);
-    if (named && !JournalReplacement(targetPath, asidePath)) {
-        ZorvaneException error(ErrWriteError, InstallJournalPath());
-        DeleteFileA(partPath);
-        throw error;
-    }
-    bool setAside = named && MoveFileForReplacement(targetPath, asidePath, 0);
-    if (!setAside || !MoveFileForReplacement(partPath, targetPath, 0)) {
+    if (!ChooseAsideName(targetPath, asidePath))
+        throw ZorvaneException(ErrWriteError, targetPath);
+    if (!JournalReplacement(targetPath, asidePath))
+        throw ZorvaneException(ErrWriteError, InstallJournalPath());
+    if (!MoveFileForReplacement(targetPath, asidePath, 0))
+        throw ZorvaneException(ErrWriteError, targetPath);
+    if (!WriteContent(targetPath, content)) {
         ZorvaneException error(ErrWriteError, targetPath);
-        if (setAside)
-            MoveFileForReplacement(asidePath, targetPath, 0);
-        DeleteFileA(partPath);
+        MoveFileForReplacement(asidePath, targetPath, 0);
         throw error;
     }
     ReleaseAside(asidePath);
 }
 
-bool IsNewerVersion(const char* newPath, const char* oldPath)
+// The new content's file version; false when it has none. Read from memory where the reader
+// follows the image; the platform reads it from the expansion temporary otherwise.
+bool ReadNewVersion(const NewContent& content, DWORD* high, DWORD* low)
+{
+    const HeldContent& held = *content.Held;
+    if (held.Whole) {
+        uint32_t readHigh = 0, readLow = 0;
+        switch (ReadImageFileVersion(held.Data, held.Size, &readHigh, &readLow)) {
+        case ImageVersionFound:
+            *high = readHigh;
+            *low = readLow;
+            return true;
+        case ImageVersionAbsent:
+            return false;
+        case ImageVersionUnknown:
+            break;
+        }
+        content.Expanded->Rewind();
+        content.Expanded->Write(held.Data, held.Size);
+        content.Expanded->CutHere();
+    }
+    content.Expanded->Release();
+    return ReadFileVersion(content.Expanded->FileName, high, low);
+}
+
+bool IsNewerVersion(const NewContent& content, const char* oldPath)
 {
     DWORD newHigh, newLow, oldHigh, oldLow;
-    if (!ReadFileVersion(newPath, &newHigh, &newLow) || !ReadFileVersion(oldPath, &oldHigh, &oldLow))
+    if (!ReadNewVersion(content, &newHigh, &newLow) || !ReadFileVersion(oldPath, &oldHigh, &oldLow))
         return false;
     return (static_cast<ULONGLONG>(newHigh) << 32 | newLow) >
            (static_cast<ULONGLONG>(oldHigh) << 32 | oldLow);
 }
 
-// Puts the expanded file in place by the entry's overwrite rule. Only files the removal is to
+// Puts the expanded content in place by the entry's overwrite rule. Only files the removal is to
 // take away again are logged: new ones and those replaced unconditionally; the record goes
-// first, so a file in place is never missing from the log.
-void InstallExpandedFile(ExpansionFile& expanded, const HeldContent& held, const char* targetPath,
-                         uint16_t mode, FileWriter& log)
+// first, so a file in place is never missing from the log. A target that already holds exactly
+// the content is left as it is.
+void InstallExpandedFile(const NewContent& content, const char* targetPath, uint16_t mode, FileWriter& log)
 {
-    if (GetFileAttributesA(targetPath) == INVALID_FILE_ATTRIBUTES) {
+    DWORD attributes = GetFileAttributesA(targetPath);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
         // Written directly: no file of the user's is to be kept whole. A failed copy is removed;
-        // a file another program made meanwhile is left alone. Content still in memory is
-        // written from there rather than read back from the expansion temporary.
+        // a file another program made meanwhile is left alone.
         WriteLogRecord(log, FileRecord, targetPath);
-        PrepareFileChange(targetPath);
-        bool copied = held.Whole ? WriteNewFile(targetPath, held) : expanded.CopyToNewFile(targetPath);
-        if (!copied)
+        if (!JournalFileCreation(targetPath))
+            throw ZorvaneException(ErrWriteError, InstallJournalPath());
+        if (!WriteContent(targetPath, content))
             throw ZorvaneException(ErrWriteError, targetPath);
         return;
     }
-    expanded.Release();
-    const char* expandedPath = expanded.FileName;
     if (mode == KeepExisting)
         return;
     if (mode == ReplaceIfNewer) {
-        if (!IsNewerVersion(expandedPath, targetPath))
-            return;
-        CopyIntoPlace(expandedPath, targetPath);
+        if (IsNewerVersion(content, targetPath))
+            ReplaceExisting(content, targetPath);
         return;
     }
     WriteLogRecord(log, FileRecord, targetPath);
-    CopyIntoPlace(expandedPath, targetPath);
+    if (!HoldsContent(targetPath, attributes, *content.Held))
+        ReplaceExisting(content, targetPath);
 }
 
 // One entry, whose stored bytes come next in the package. Nothing is written for an entry that
 // is unsound or whose data do not expand, so a failure never installs a wrong file.
-// shownText holds the status text on display (PackageTextSize bytes), or null before the first
-// entry; the text is set only when it changes, as every change of a control costs the system a
-// round of window messages.
-void ExtractEntry(HWND progress, FileReader& package, FileWriter& log, const PackageEntry& entry,
-                  const char* storedPath, ExpansionFile& expanded, HeldContent& held, char* shownBuffer,
-                  const char** shownText)
+void ExtractEntry(FileReader& package, FileWriter& log, const PackageEntry& entry, ExpansionFile& expanded,
+                  HeldContent& held, PacedStatus& status)
 {
     if (CheckPackageEntry(entry) != EntryIsSound)
         throw ZorvaneException(ErrInvalidOrCorrupt, package.FileName);
     char targetPath[MAX_PATH];
     ComposeTargetPath(entry, targetPath);
 
-    if (*shownText == nullptr || strcmp(*shownText, entry.DisplayText) != 0) {
-        SetProgressStatus(progress, entry.DisplayText);
-        lstrcpynA(shownBuffer, entry.DisplayText, PackageTextSize);
-        *shownText = shownBuffer;
-    }
-    {
-        // Created anew for the entry and deleted as it is closed, when its bytes have passed.
-        FileWriter stored(storedPath, FileWriter::DeleteWhenClosed);
-        PassStoredBytes(package, entry.StoredSize, stored, expanded, &held);
-    }
+    if (OfferStatus(&status.Pace, entry.DisplayText, PaceClock()))
+        SetProgressStatus(status.Progress, status.Pace.Latest);
+    PassStoredBytes(package, entry.StoredSize, nullptr, expanded, &held, &status);
 
     char folder[MAX_PATH];
     char baseName[MAX_PATH];
@@ -317,7 +367,7 @@ void ExtractEntry(HWND progress, FileReader& package, FileWriter& log, const Pac
     if (created)
         WriteLogRecord(log, FolderRecord, folder);
 
-    InstallExpandedFile(expanded, held, targetPath, entry.OverwriteMode, log);
+    InstallExpandedFile({&expanded, &held, &status}, targetPath, entry.OverwriteMode, log);
 }
 
 void ReleaseHeld(HeldContent* held)
@@ -336,6 +386,7 @@ unsigned PercentRead(DWORD position, DWORD size)
 } // namespace
 
 BOOL(WINAPI* MoveFileForReplacement)(LPCSTR, LPCSTR, DWORD) = MoveFileExA;
+DWORD(WINAPI* PaceClock)() = GetTickCount;
 
 void ExtractPackage(HWND progress, FileReader& package, FileWriter& log, bool (*stopRequested)())
 {
@@ -350,20 +401,23 @@ void ExtractPackage(HWND progress, FileReader& package, FileWriter& log, bool (*
         package.Read(bytes, sizeof bytes); // an empty package is an error, not an empty install
         PackageEntry entry;
         DecodePackageEntry(bytes, &entry);
-        char shownBuffer[PackageTextSize];
-        const char* shownText = nullptr;
+        PacedStatus status;
+        status.Progress = progress;
+        StartStatusPace(&status.Pace);
         unsigned shownPercent = ~0u;
         do {
             // Between entries: a stop never leaves a file half written.
             if (stopRequested != nullptr && stopRequested())
                 throw ZorvaneException(ErrOwnText, CancelledText);
-            ExtractEntry(progress, package, log, entry, storedPath, expanded, held, shownBuffer, &shownText);
+            ExtractEntry(package, log, entry, expanded, held, status);
             unsigned percent = PercentRead(package.Tell(), packageSize);
             if (percent != shownPercent) {
                 SetProgressPosition(progress, percent);
                 shownPercent = percent;
             }
         } while (ReadNextHeader(package, &entry));
+        if (TakeHeldStatus(&status.Pace))
+            SetProgressStatus(progress, status.Pace.Latest);
     } catch (const ZorvaneException&) {
         ReleaseHeld(&held);
         DeleteFileA(storedPath);
@@ -377,13 +431,18 @@ void ExtractPackage(HWND progress, FileReader& package, FileWriter& log, bool (*
 
 uint32_t ExpansionMemoryLimit = 16 * 1024 * 1024;
 
-bool WriteNewFile(const char* targetPath, const HeldContent& held)
+bool WriteNewFile(const char* targetPath, const HeldContent& held, PacedStatus* status)
 {
     HANDLE target =
         CreateFileA(targetPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (target == INVALID_HANDLE_VALUE)
         return false;
-    bool written = held.Size == 0 || WriteAll(target, held.Data, held.Size);
+    const uint32_t piece = 1024 * 1024;
+    bool written = true;
+    for (uint32_t at = 0; written && at < held.Size; at += piece) {
+        written = WriteAll(target, held.Data + at, held.Size - at < piece ? held.Size - at : piece);
+        ShowDueStatus(status);
+    }
     DWORD error = GetLastError();
     CloseHandle(target);
     if (!written) {
@@ -393,16 +452,18 @@ bool WriteNewFile(const char* targetPath, const HeldContent& held)
     return written;
 }
 
-void PassStoredBytes(FileReader& package, int32_t storedSize, FileWriter& stored, ExpansionFile& expanded,
-                     HeldContent* held)
+void PassStoredBytes(FileReader& package, int32_t storedSize, FileWriter* stored, ExpansionFile& expanded,
+                     HeldContent* held, PacedStatus* status)
 {
-    EntryStream* stream = new (std::nothrow) EntryStream;
-    if (stream == nullptr)
-        throw ZorvaneException(ErrNotEnoughMemory);
-    std::unique_ptr<EntryStream> owner(stream);
-    expanded.Rewind();
+    // One for the process (one extraction at a time): a block this large, taken and given back
+    // for every entry, costs the system a mapping and a TLB flush each time.
+    static EntryStream shared;
+    EntryStream* stream = &shared;
+    stream->StoredFault = nullptr;
+    stream->ExpandedFault = nullptr;
     stream->Package = &package;
-    stream->Stored = &stored;
+    stream->Stored = stored;
+    stream->Status = status;
     stream->Expanded = &expanded;
     stream->Held = held;
     stream->Left = storedSize;
@@ -418,6 +479,9 @@ void PassStoredBytes(FileReader& package, int32_t storedSize, FileWriter& stored
     if (held != nullptr)
         PrepareHeld(held, compressed ? header.ExpandedLength
                                      : static_cast<uint32_t>(storedSize > 0 ? storedSize : 0));
+    stream->InMemory = held != nullptr && held->Whole;
+    if (!stream->InMemory)
+        expanded.Rewind();
     bool sound = true;
     if (compressed) {
         SzddReport report;
@@ -431,10 +495,14 @@ void PassStoredBytes(FileReader& package, int32_t storedSize, FileWriter& stored
     if (stream->StoredFault)
         std::rethrow_exception(stream->StoredFault);
     // What the expansion left unread, so that a package cut short is reported as such.
-    CopyStoredBytes(package, stored, stream->Left);
+    while (PassChunk(stream) > 0) {
+    }
+    if (stream->StoredFault)
+        std::rethrow_exception(stream->StoredFault);
     if (stream->ExpandedFault)
         std::rethrow_exception(stream->ExpandedFault);
-    expanded.CutHere();
+    if (!stream->InMemory)
+        expanded.CutHere();
     if (!sound)
         throw ZorvaneException(ErrInvalidOrCorrupt, package.FileName);
 }
@@ -476,8 +544,14 @@ void ExpansionFile::CutHere()
     Length = Written;
 }
 
-bool ExpansionFile::CopyToNewFile(const char* targetPath)
+bool ExpansionFile::CopyToNewFile(const char* targetPath, PacedStatus* status)
 {
+    if (Handle == INVALID_HANDLE_VALUE) {
+        // Let go while its version was read by name.
+        Handle = CreateFileA(FileName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        Length = Unknown;
+    }
     if (Handle == INVALID_HANDLE_VALUE ||
         SetFilePointer(Handle, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
         return false;
@@ -499,6 +573,7 @@ bool ExpansionFile::CopyToNewFile(const char* targetPath)
             copied = false;
             break;
         }
+        ShowDueStatus(status);
     }
     CloseHandle(target);
     if (!copied) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/FileAccess.h"
+#include "core/StatusPacing.h"
 
 #include <windows.h>
 
@@ -21,7 +22,8 @@
 //   ErrFailedToCreateFolder (folder) when a target's folder chain cannot be made;
 //   ErrWriteError (target) when a file cannot be copied into place, or (log) from the log;
 //   ErrReadError (package), ErrWriteError (temporary) from the file classes.
-// Both temporaries ("~vt", "~vx" in the temporary folder) are gone when it returns or throws.
+// Both temporaries ("~vt", "~vx" in the temporary folder) are made at its start and gone when it
+// returns or throws; an entry's content goes through them only when it cannot be held in memory.
 // What was installed and logged before a failure stays. Processes no window messages. Before each
 // entry it asks stopRequested (when given) and, on true, throws ErrOwnText with CancelledText.
 void ExtractPackage(HWND progress, FileReader& package, FileWriter& log, bool (*stopRequested)() = nullptr);
@@ -34,6 +36,15 @@ const size_t ReplaceableFolderLength = MAX_PATH - 14;
 // failure the old one back. Tests put a failing one here to see that a failed replacement leaves
 // the old file whole.
 extern BOOL(WINAPI* MoveFileForReplacement)(LPCSTR, LPCSTR, DWORD);
+
+// The clock the status text is paced on (GetTickCount). Tests put a clock of their own here.
+extern DWORD(WINAPI* PaceClock)();
+
+// The status text of the progress dialog, paced (StatusPacing) on PaceClock.
+struct PacedStatus {
+    HWND Progress;
+    StatusPace Pace;
+};
 
 // The expansion temporary, held open from one entry to the next: each entry's content is written
 // over the last one's and the file cut at its end, and a new target is written from it. Opening a
@@ -53,8 +64,9 @@ public:
     void Write(const void* data, DWORD count);
     void CutHere();
     // Copies the whole file into a new file at targetPath, which must not exist; false, with the
-    // system's error, when it cannot be made or written (a partial copy is removed).
-    bool CopyToNewFile(const char* targetPath);
+    // system's error, when it cannot be made or written (a partial copy is removed). Between
+    // chunks it shows status's held-back text when due (status may be null).
+    bool CopyToNewFile(const char* targetPath, PacedStatus* status = nullptr);
     // Closes the file, so that it can be opened by name.
     void Release();
 
@@ -67,9 +79,9 @@ private:
     DWORD Length;  // the file's length after the last CutHere; Unknown once opened
 };
 
-// An entry's expanded content kept in memory as it is written to the expansion temporary, so that
-// a new target is written from memory instead of from the file read back. Whole is false when the
-// content was too large to keep (ExpansionMemoryLimit) or the memory could not be had.
+// An entry's expanded content kept in memory instead of the expansion temporary, so that the
+// target is written straight from it. Whole is false when the content was too large to keep
+// (ExpansionMemoryLimit) or the memory could not be had: the expansion temporary holds it then.
 struct HeldContent {
     unsigned char* Data; // Room bytes from the process heap, or null
     uint32_t Room;
@@ -78,23 +90,25 @@ struct HeldContent {
 };
 
 // Writes held's content into a new file at targetPath, which must not exist; false, with the
-// system's error, when it cannot be made or written (a partial file is removed).
-bool WriteNewFile(const char* targetPath, const HeldContent& held);
+// system's error, when it cannot be made or written (a partial file is removed). Between pieces
+// it shows status's held-back text when due (status may be null).
+bool WriteNewFile(const char* targetPath, const HeldContent& held, PacedStatus* status = nullptr);
 
-// Expanded content up to this many bytes is also kept in memory. Tests lower it so that larger
+// Expanded content up to this many bytes is kept in memory. Tests lower it so that larger
 // content takes the way through the expansion temporary.
 extern uint32_t ExpansionMemoryLimit;
 
 // Reads the next storedSize bytes of package (none when 0 or less) once, writing them to
-// stored, and the content they hold over what expanded holds (and into held, when given and the
-// content fits): compressed (SZDD) data expanded, anything else copied unchanged, as the
-// platform's LZ expansion does. Every stored byte
+// stored (when given), and the content they hold into held when given and the content fits, else
+// over what expanded holds: compressed (SZDD) data expanded, anything else copied unchanged, as
+// the platform's LZ expansion does. Between chunks it shows status's held-back text when due
+// (status may be null). Every stored byte
 // is read before a fault of the data is reported, so that a package cut short is reported as such.
 // Throws what the reader and writers throw (the package's ErrUnexpectedEndOfFile and ErrReadError
-// first), ErrNotEnoughMemory, and ErrInvalidOrCorrupt (package) when compressed data do not expand
+// first), and ErrInvalidOrCorrupt (package) when compressed data do not expand
 // to exactly the length they announce, which would install a wrong file.
-void PassStoredBytes(FileReader& package, int32_t storedSize, FileWriter& stored, ExpansionFile& expanded,
-                     HeldContent* held = nullptr);
+void PassStoredBytes(FileReader& package, int32_t storedSize, FileWriter* stored, ExpansionFile& expanded,
+                     HeldContent* held = nullptr, PacedStatus* status = nullptr);
 
 // Copies exactly count bytes (none when count is 0 or less) from package to output in chunks of
 // at most 64 KiB, one read and one write each. Throws what the reader and writer throw.

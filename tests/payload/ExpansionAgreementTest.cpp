@@ -42,24 +42,34 @@ std::string PlatformExpansion(const ScopedTempDir& dir, const std::string& store
     return copied >= 0 && copied == announced ? ReadTestFile(to) : "refused";
 }
 
-// What the extraction makes of them, read from a package file that holds just these bytes;
-// the expansion temporary starts out longer than any content, so a stale tail would show.
-std::string OwnExpansion(const ScopedTempDir& dir, const std::string& stored)
+// What the extraction makes of them, read from a package file that holds just these bytes, by
+// way of the expansion temporary or of memory; the temporary starts out longer than any content,
+// so a stale tail would show, and so does the memory, which a longer content used before.
+std::string OwnExpansion(const ScopedTempDir& dir, const std::string& stored, bool inMemory)
 {
     std::string package = dir.Join("package"), expanded = dir.Join("expanded");
     WriteTestFile(package, stored);
     WriteTestFile(expanded, std::string(64, 'x'));
     FileReader reader(package.c_str());
     ExpansionFile expansion(expanded.c_str());
+    static HeldContent held = {};
+    if (held.Data == nullptr) {
+        held.Data = static_cast<unsigned char*>(HeapAlloc(GetProcessHeap(), 0, 64));
+        held.Room = 64;
+        memset(held.Data, 'x', 64);
+    }
     try {
         FileWriter storedFile(dir.Join("stored").c_str());
-        PassStoredBytes(reader, static_cast<int32_t>(stored.size()), storedFile, expansion);
+        PassStoredBytes(reader, static_cast<int32_t>(stored.size()), &storedFile, expansion,
+                        inMemory ? &held : nullptr);
     } catch (const ZorvaneException& error) {
         EXPECT_EQ(error.ErrorCode, ErrInvalidOrCorrupt);
         return "refused";
     }
     expansion.Release();
     EXPECT_EQ(ReadTestFile(dir.Join("stored")), stored);
+    if (inMemory && held.Whole)
+        return std::string(reinterpret_cast<const char*>(held.Data), held.Size);
     return ReadTestFile(expanded);
 }
 
@@ -98,7 +108,9 @@ TEST(ExpansionAgreement, OwnExpansionAcceptsAndProducesWhatThePlatformDoes)
     };
     ScopedTempDir dir;
     for (const Case& c : cases)
-        EXPECT_EQ(OwnExpansion(dir, c.Stored), PlatformExpansion(dir, c.Stored)) << c.Name;
+        for (bool inMemory : {false, true})
+            EXPECT_EQ(OwnExpansion(dir, c.Stored, inMemory), PlatformExpansion(dir, c.Stored))
+                << c.Name << (inMemory ? ", in memory" : ", through the temporary");
 }
 
 } // namespace

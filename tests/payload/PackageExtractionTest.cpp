@@ -334,41 +334,53 @@ TEST_F(PackageExtractionTest, InstallsCompressedStoredAndEmptyEntriesByteForByte
     EXPECT_EQ(Tree(TemporaryFolder), std::vector<std::string>());
 }
 
-TEST_F(PackageExtractionTest, DialogShowsEachEntryThenTheWholePercentOfThePackageRead)
+// A clock that moves one millisecond each time it is read: what the extraction shows no longer
+// depends on how fast this machine writes.
+DWORD SlowClockNow = 0;
+DWORD WINAPI SlowClock() { return ++SlowClockNow; }
+
+// The status text is paced: the first entry's at once, one offered too soon held back (and
+// dropped for a newer one), a long entry's while it is written (not after), the last one's at
+// once when its time has come; the bar follows the package read. Both temporaries are there from
+// the start, and a content that fits in memory goes through neither.
+TEST_F(PackageExtractionTest, DialogShowsEntriesPacedAndTheWholePercentOfThePackageRead)
 {
     std::string first =
         PackageEntryBytes("tpz2.exe", "TALVIQ Project Zorvane 2 PE Demo", SzddLiterals(Pattern(700, 4)));
     std::string second = PackageEntryBytes("Wendlor.exe", "Wendlor", Pattern(300, 5));
-    std::string third = PackageEntryBytes("Readme.txt", "Read me", "Read me first.\r\n");
-    std::string package = first + second + third;
-    size_t total = package.size();
-    int afterFirst = static_cast<int>(first.size() * 100 / total);
-    int afterSecond = static_cast<int>((first.size() + second.size()) * 100 / total);
-    ASSERT_NE(afterFirst, afterSecond);
+    // Many chunks of 64 KiB, each a look at the clock.
+    std::string long_ = PackageEntryBytes("Large.dat", "Large data", Pattern(4 * 1024 * 1024, 6));
+    std::string last = PackageEntryBytes("Readme.txt", "Read me", "Read me first.\r\n");
+    std::string package = first + second + long_ + last;
+    const int beforeLong = static_cast<int>((first.size() + second.size()) * 100 / package.size());
+    const int afterLong =
+        static_cast<int>((first.size() + second.size() + long_.size()) * 100 / package.size());
+    ASSERT_LT(beforeLong, afterLong);
 
-    ASSERT_EQ(Extract(package), 0) << ErrorFile;
+    PaceClock = SlowClock;
+    const int code = Extract(package);
+    PaceClock = GetTickCount;
+    ASSERT_EQ(code, 0) << ErrorFile;
 
+    const struct {
+        const char* Status;
+        int Position;
+    } expected[] = {
+        {"TALVIQ Project Zorvane 2 PE Demo", 0}, {"Large data", beforeLong}, {"Read me", afterLong}};
     ASSERT_EQ(StatusChanges.size(), 3u);
-    ASSERT_EQ(BarChanges.size(), 3u);
-    const char* texts[] = {"TALVIQ Project Zorvane 2 PE Demo", "Wendlor", "Read me"};
-    int before[] = {0, afterFirst, afterSecond};
-    int after[] = {afterFirst, afterSecond, 100};
-    for (int i = 0; i < 3; ++i) {
-        SCOPED_TRACE(texts[i]);
-        // The entry's text appears first; the bar moves only once the entry is done.
-        EXPECT_EQ(StatusChanges[i].Status, texts[i]);
-        EXPECT_EQ(StatusChanges[i].Position, before[i]);
-        EXPECT_EQ(BarChanges[i].Status, texts[i]);
-        EXPECT_EQ(BarChanges[i].Position, after[i]);
-        // At the end of an entry its stored bytes are gone and the expansion temporary remains.
-        EXPECT_EQ(BarChanges[i].StoredTemporaries, 0);
-        EXPECT_EQ(BarChanges[i].ExpandedTemporaries, 1);
+    for (size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(expected[i].Status);
+        EXPECT_EQ(StatusChanges[i].Status, expected[i].Status);
+        EXPECT_EQ(StatusChanges[i].Position, expected[i].Position);
+        EXPECT_EQ(StatusChanges[i].StoredTemporaries, 1);
+        EXPECT_EQ(StatusChanges[i].ExpandedTemporaries, 1);
     }
-    EXPECT_EQ(StatusChanges[0].StoredTemporaries, 1);
-    EXPECT_EQ(StatusChanges[0].ExpandedTemporaries, 1);
+    ASSERT_FALSE(BarChanges.empty());
+    EXPECT_EQ(BarChanges.back().Position, 100);
     EXPECT_EQ(Status(), "Read me");
     EXPECT_EQ(BarPosition(), 100);
     EXPECT_EQ(Tree(TemporaryFolder), std::vector<std::string>());
+    EXPECT_TRUE(ReadTestFile(Target("Large.dat")) == Pattern(4 * 1024 * 1024, 6));
 }
 
 TEST_F(PackageExtractionTest, BarStaysRightBeyondFortyTwoMegabytes)
@@ -537,6 +549,56 @@ TEST_F(PackageExtractionTest, ExistingTargetIsKeptOrReplacedAndLoggedByItsMode)
     EXPECT_EQ(Log(), log);
 }
 
+// A target that already holds exactly the new content, with normal attributes, is left as it is
+// (its time shows it was not written) and logged as its rule says; any other one is replaced.
+TEST_F(PackageExtractionTest, IdenticalTargetIsLeftInPlaceAndLoggedAsItsRuleSays)
+{
+    const std::string content = "the same content\r\n" + Pattern(3000, 8);
+    std::string lastByteDiffers = content;
+    lastByteDiffers.back() ^= 1;
+    struct {
+        const char* Name;
+        std::string Existing;
+        DWORD Attributes;
+        bool Stored;
+        bool LeftInPlace;
+    } cases[] = {
+        {"same.txt", content, FILE_ATTRIBUTE_NORMAL, false, true},
+        {"same-stored.txt", content, FILE_ATTRIBUTE_ARCHIVE, true, true},
+        {"last-byte.txt", lastByteDiffers, FILE_ATTRIBUTE_NORMAL, false, false},
+        {"longer.txt", content + "x", FILE_ATTRIBUTE_NORMAL, false, false},
+        {"shorter.txt", content.substr(0, content.size() - 1), FILE_ATTRIBUTE_NORMAL, true, false},
+        {"empty.txt", "", FILE_ATTRIBUTE_NORMAL, true, false},
+        {"hidden.txt", content, FILE_ATTRIBUTE_HIDDEN, false, false},
+    };
+    const FILETIME old = {0x12345678, 0x01C00000}; // a time long past
+    std::string package;
+    std::string log;
+    for (const auto& c : cases) {
+        const std::string target = Target(c.Name);
+        WriteTestFile(target, c.Existing);
+        HANDLE file =
+            CreateFileA(target.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        ASSERT_TRUE(SetFileTime(file, nullptr, nullptr, &old));
+        CloseHandle(file);
+        ASSERT_TRUE(SetFileAttributesA(target.c_str(), c.Attributes));
+        package +=
+            PackageEntryBytes(c.Name, c.Name, c.Stored ? content : SzddLiterals(content), AlwaysReplace);
+        log += "+" + target + "\r\n";
+    }
+    ASSERT_EQ(Extract(package), 0) << ErrorFile;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        EXPECT_TRUE(ReadTestFile(Target(c.Name)) == content);
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        ASSERT_TRUE(GetFileAttributesExA(Target(c.Name).c_str(), GetFileExInfoStandard, &data));
+        EXPECT_EQ(CompareFileTime(&data.ftLastWriteTime, &old) == 0, c.LeftInPlace);
+    }
+    EXPECT_EQ(Log(), log);
+    EXPECT_EQ(FilesMatching(Destination + "\\~v*"), std::vector<std::string>());
+}
+
 TEST_F(PackageExtractionTest, ReplaceIfNewerReplacesOnlyAnOlderReadableVersionAndNeverLogs)
 {
     // Null: a file without a version resource.
@@ -685,11 +747,10 @@ TEST_F(PackageExtractionTest, ReplacementWhoseRenameFailsLeavesTheOldFileWholeAn
 {
     struct {
         const char* Name;
-        unsigned Failing; // the old file aside; the new file in; the old one back
+        unsigned Failing; // the old file aside; the old one back
         bool Replaced;
     } cases[] = {
         {"the old file cannot be set aside", 0x1, false},
-        {"the new file does not take the name: the old one back", 0x2, false},
         {"every rename refused", ~0u, false},
         {"every rename made", 0x0, true},
     };
