@@ -76,8 +76,8 @@ void FinishInstall()
         return;
     char text[64];
     snprintf(text, sizeof text, "%d deleted at the next restart", left);
+    // LeaveForRestart counted them: the run's end turns that count into its exit code.
     WriteLogLine("old files set aside", text);
-    RecordExitCode(ExitRestartNeeded);
 }
 
 bool RecoverInterruptedInstall(HWND backdrop)

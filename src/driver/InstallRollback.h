@@ -25,7 +25,7 @@ void UndoInstall(HWND backdrop);
 
 // Ends the journal of a run that succeeded: the old files set aside are deleted, and those that
 // cannot be (a program holds them) are deleted at the next restart, which the run's exit code then
-// asks for (ExitRestartNeeded).
+// asks for (ExitRestartNeeded, from the count LeaveForRestart keeps).
 void FinishInstall();
 
 // Undoes a journal left by a run that did not end, before either sequence runs, and logs it. False

@@ -1,6 +1,7 @@
 // A failed install undone, end to end with the real Setup.exe: the product's folders, files,
 // Setup.log, registry entries and shortcuts are taken before the run and after it, and must be
 // the same, byte for byte. Runs through with-small-drive, which lends the full-drive case its drive.
+#include "support/ChildProcess.h"
 #include "support/MachineSnapshot.h"
 #include "support/PackageBuilder.h"
 #include "support/RegistryProbe.h"
@@ -116,31 +117,9 @@ protected:
 
     PROCESS_INFORMATION Start(const std::string& medium, const std::string& arguments)
     {
-        std::string commandLine = "\"" + medium + "\\Setup.exe\" " + arguments;
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION process = {};
-        EXPECT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                   &startup, &process))
-            << commandLine;
-        return process;
+        return StartChild("\"" + medium + "\\Setup.exe\" " + arguments);
     }
-    // Waits for the process to end (terminating it after RunLimitMs) and returns its exit code.
-    DWORD Finish(PROCESS_INFORMATION process)
-    {
-        if (process.hProcess == nullptr)
-            return ~0u;
-        if (WaitForSingleObject(process.hProcess, RunLimitMs) != WAIT_OBJECT_0) {
-            ADD_FAILURE() << "Setup.exe still running; terminated";
-            TerminateProcess(process.hProcess, 1);
-            WaitForSingleObject(process.hProcess, 10000);
-        }
-        DWORD code = ~0u;
-        GetExitCodeProcess(process.hProcess, &code);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-        return code;
-    }
+    DWORD Finish(PROCESS_INFORMATION process) { return FinishChild(process, RunLimitMs); }
     DWORD Run(const std::string& medium, const std::string& arguments)
     {
         return Finish(Start(medium, arguments));

@@ -1,6 +1,7 @@
 // The shipped 32-bit Setup.exe on 64-bit Windows (WoW64), where the system redirects it: Program
 // Files (x86), the registry's 32-bit view under WOW6432Node, the system folder in SysWOW64. Runs
 // only in a 32-bit build on a 64-bit system; elsewhere there is nothing redirected to prove.
+#include "support/ChildProcess.h"
 #include "support/PackageBuilder.h"
 #include "support/RegistryProbe.h"
 #include "support/ScopedTempDir.h"
@@ -27,25 +28,7 @@ bool UnderWow64()
 }
 
 // Runs commandLine to its end and returns its exit code (~0u when it could not be started).
-DWORD RunToEnd(std::string commandLine)
-{
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process))
-        return ~0u;
-    if (WaitForSingleObject(process.hProcess, RunLimitMs) != WAIT_OBJECT_0) {
-        ADD_FAILURE() << "still running, terminated: " << commandLine;
-        TerminateProcess(process.hProcess, 1);
-        WaitForSingleObject(process.hProcess, 10000);
-    }
-    DWORD code = ~0u;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return code;
-}
+DWORD RunToEnd(const std::string& commandLine) { return FinishChild(StartChild(commandLine), RunLimitMs); }
 
 // A string value of HKLM in the given view (KEY_WOW64_32KEY or KEY_WOW64_64KEY); "" when absent.
 std::string ViewString(REGSAM view, const std::string& key, const char* name)

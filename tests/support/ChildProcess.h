@@ -1,0 +1,13 @@
+// Starting a program of the tests as a child and waiting for its end.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// Starts commandLine; a failed start is a test failure and gives a null process.
+PROCESS_INFORMATION StartChild(std::string commandLine);
+
+// Waits up to limitMs for process to end (terminating it then, as a test failure) and returns its
+// exit code; ~0u for a null process.
+DWORD FinishChild(PROCESS_INFORMATION process, DWORD limitMs);
