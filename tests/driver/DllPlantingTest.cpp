@@ -2,6 +2,7 @@
 // of a system DLL must never run. Wine is told to prefer such DLLs from the program's folder, as
 // Windows does for every DLL that is not a "known DLL".
 #include "core/PathUtilities.h"
+#include "support/ChildProcess.h"
 #include "support/ScopedTempDir.h"
 #include "support/UiDriver.h"
 
@@ -38,18 +39,8 @@ std::string Beside(const char* name)
     return path;
 }
 
-// Runs commandLine; the test program runs with WINEDLLOVERRIDES preferring native DLLs of the
-// planted names (set by the build's test entry), which Wine passes on to the programs it starts.
-PROCESS_INFORMATION Start(std::string commandLine)
-{
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    EXPECT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &startup, &process))
-        << commandLine;
-    return process;
-}
+// Programs started here (StartChild) inherit WINEDLLOVERRIDES preferring native DLLs of the
+// planted names (set by the build's test entry): Wine passes it on to the programs it starts.
 
 // Ends a started program when the test leaves early, so that it never outlives the test.
 struct Running {
@@ -88,7 +79,7 @@ TEST(DllPlanting, SetupLoadsNoDllPlantedBesideItWhileAPlainProgramDoes)
 
     // The control: the planted lz32.dll runs in a program that imports it plainly.
     ASSERT_TRUE(CopyFileA(Beside("PlantControl.exe").c_str(), dir.Join("PlantControl.exe").c_str(), FALSE));
-    PROCESS_INFORMATION control = Start("\"" + dir.Join("PlantControl.exe") + "\"");
+    PROCESS_INFORMATION control = StartChild("\"" + dir.Join("PlantControl.exe") + "\"");
     Finish(control);
     ASSERT_NE(FilesMatching(dir.Join("*.loaded")), std::vector<std::string>{})
         << "the planted DLL did not run in the control: the test cannot fail";
@@ -98,7 +89,7 @@ TEST(DllPlanting, SetupLoadsNoDllPlantedBesideItWhileAPlainProgramDoes)
     // Setup.exe through its wizard to the destination page, and cancelled.
     ASSERT_TRUE(CopyFileA(BuildTreePath(SETUP_EXE_UNIX_PATH).c_str(), dir.Join("Setup.exe").c_str(), FALSE));
     ASSERT_TRUE(CopyFileA(BuildTreePath(DEMO_PACKAGE_UNIX_PATH).c_str(), dir.Join("Setup.z").c_str(), FALSE));
-    PROCESS_INFORMATION setup = Start("\"" + dir.Join("Setup.exe") + "\"");
+    PROCESS_INFORMATION setup = StartChild("\"" + dir.Join("Setup.exe") + "\"");
     Running ending{setup};
     HWND sheet = WaitForProcessWindow(setup.dwProcessId, DialogClass, "Welcome", 30000);
     ASSERT_NE(sheet, nullptr) << "no wizard; planted DLLs that ran: "
