@@ -438,19 +438,20 @@ TEST_F(UnattendedRun, PassiveRunAnswersWithin100MsDuringALargeEntryAndCancelEnds
         HWND progress = WaitForProcessWindow(process.dwProcessId, DialogClass,
                                              "Installing TALVIQ Project Zorvane...", RunLimitMs);
         ASSERT_NE(progress, nullptr);
-        int answered = 0, late = 0, duringLarge = 0;
+        int answered = 0, late = 0, answeredDuringLarge = 0;
         while (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT && IsWindow(progress)) {
-            DWORD_PTR result = 0;
-            // A window that goes while it is asked is no late answer.
-            SetLastError(0);
-            if (SendMessageTimeoutA(progress, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 100, &result) != 0)
-                ++answered;
-            else if (IsWindow(progress))
-                ++late;
             char status[MAX_PATH] = "";
             GetDlgItemTextA(progress, 101, status, sizeof status);
-            if (std::string(status) == "Large data" && ++duringLarge == 1 && cancel)
-                PostMessageA(progress, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+            const bool large = std::string(status) == "Large data";
+            DWORD_PTR result = 0;
+            // A window that goes while it is asked is no late answer.
+            if (SendMessageTimeoutA(progress, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 100, &result) != 0) {
+                ++answered;
+                if (large && ++answeredDuringLarge == 1 && cancel)
+                    PostMessageA(progress, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+            } else if (IsWindow(progress)) {
+                ++late;
+            }
             Sleep(10);
         }
         EXPECT_EQ(WaitForSingleObject(process.hProcess, RunLimitMs), WAIT_OBJECT_0);
@@ -458,9 +459,8 @@ TEST_F(UnattendedRun, PassiveRunAnswersWithin100MsDuringALargeEntryAndCancelEnds
         GetExitCodeProcess(process.hProcess, &exitCode);
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
-        // Seen more than once: the entry outlasts one look (fewer under QEMU, and with no stored copy
-        // written).
-        EXPECT_GE(duringLarge, 2) << "the window answered while the large entry was written";
+        // Under emulation a look can take longer than the whole entry, so one answer is the proof.
+        EXPECT_GE(answeredDuringLarge, 1) << "the window answered while the large entry was written";
         EXPECT_EQ(late, 0) << answered << " answers in time";
         EXPECT_EQ(FileExists(dest + "\\Large.dat"), !cancel);
         EXPECT_EQ(FileExists(dest + "\\After.txt"), !cancel);
