@@ -3,6 +3,7 @@
 #include "core/PathUtilities.h"
 #include "core/SetupState.h"
 #include "core/UserMessages.h"
+#include "support/ChildProcess.h"
 #include "support/ScopedTempDir.h"
 #include "support/UiDriver.h"
 
@@ -460,12 +461,8 @@ TEST_F(RunningInstanceGuardTest, AProductWithoutMutexIsRecognisedByItsProgramFil
     CharUpperA(&upper[0]);
     const std::string quitName = UniqueName("quit");
     HANDLE quit = CreateEventA(nullptr, TRUE, FALSE, quitName.c_str());
-    std::string commandLine = "\"" + installed + "\" nomutex " + quitName;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &startup, &process));
+    PROCESS_INFORMATION process = StartChild("\"" + installed + "\" nomutex " + quitName);
+    ASSERT_NE(process.hProcess, nullptr);
     bool seen = false;
     for (DWORD start = GetTickCount(); !seen && GetTickCount() - start < 10000; Sleep(20))
         seen = IsProgramRunning(installed.c_str());
@@ -483,12 +480,10 @@ TEST_F(RunningInstanceGuardTest, AProductWithoutMutexIsRecognisedByItsProgramFil
     EXPECT_EQ(RunExitCode(), ExitBusy) << "deployment tools try again later";
 
     SetEvent(quit);
-    EXPECT_EQ(WaitForSingleObject(process.hProcess, 10000), WAIT_OBJECT_0);
+    FinishChild(process, 10000);
     EXPECT_FALSE(IsProgramRunning(installed.c_str()));
     ZeroMemory(&RunOptions, sizeof RunOptions);
     ClearExitCode();
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
     CloseHandle(quit);
 }
 

@@ -1,6 +1,7 @@
 // The real Setup.exe run unattended, as a deployment tool runs it: its own process, switches on the
 // command line, the exit code and the diagnostic log read afterwards, and every window it shows
 // watched while it runs. Results come from the real file system and registry of the test prefix.
+#include "support/ChildProcess.h"
 #include "support/PackageBuilder.h"
 #include "support/RegistryProbe.h"
 #include "support/ScopedTempDir.h"
@@ -56,17 +57,12 @@ BOOL CALLBACK NoteWindow(HWND window, LPARAM context)
 }
 
 // Runs commandLine to its end (at most RunLimitMs), noting every visible window of its process.
-RunResult RunSetup(std::string commandLine)
+RunResult RunSetup(const std::string& commandLine)
 {
     RunResult result;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-        ADD_FAILURE() << "cannot start " << commandLine;
+    PROCESS_INFORMATION process = StartChild(commandLine);
+    if (process.hProcess == nullptr)
         return result;
-    }
     WindowSearch search = {process.dwProcessId, &result.Windows};
     DWORD start = GetTickCount();
     while (WaitForSingleObject(process.hProcess, 10) == WAIT_TIMEOUT) {
@@ -232,23 +228,14 @@ TEST_F(UnattendedRun, PassiveInstallShowsTheBackdropAndProgressOnlyAndTakesTheGi
 
 TEST_F(UnattendedRun, QuestionMarkAloneListsTheSwitchesAndCodesInABoxAndDoesNothingElse)
 {
-    std::string commandLine = "\"" + Program + "\" /?";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &startup, &process));
+    PROCESS_INFORMATION process = StartChild("\"" + Program + "\" /?");
+    ASSERT_NE(process.hProcess, nullptr);
     HWND box = WaitForProcessWindow(process.dwProcessId, DialogClass, "Setup", RunLimitMs);
     ASSERT_NE(box, nullptr);
     MessageBoxContent shown = ReadMessageBox(box);
     EXPECT_EQ(FindWindowA("PZSetupClass", nullptr), nullptr) << "no backdrop";
     PressButton(box, IDOK);
-    EXPECT_EQ(WaitForSingleObject(process.hProcess, RunLimitMs), WAIT_OBJECT_0);
-    DWORD exitCode = ~0u;
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    EXPECT_EQ(exitCode, 0u);
+    EXPECT_EQ(FinishChild(process, RunLimitMs), 0u);
     EXPECT_EQ(shown.IconStyle, static_cast<UINT>(MB_ICONASTERISK));
     for (const char* listed :
          {"/quiet", "/passive", "/dir=FOLDER", "/log=FILE", "/runatstartup", "/launch", "/qn", "/qb",
@@ -428,13 +415,10 @@ TEST_F(UnattendedRun, PassiveRunAnswersWithin100MsDuringALargeEntryAndCancelEnds
     for (bool cancel : {false, true}) {
         SCOPED_TRACE(cancel ? "cancelled" : "to the end");
         const std::string dest = Temp.Join(cancel ? "Cancelled" : "Complete");
-        std::string commandLine = "\"" + Program + "\" /passive /dir=" + dest + " /log=" + Log;
         DeleteFileA(Log.c_str());
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION process = {};
-        ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                   &startup, &process));
+        PROCESS_INFORMATION process =
+            StartChild("\"" + Program + "\" /passive /dir=" + dest + " /log=" + Log);
+        ASSERT_NE(process.hProcess, nullptr);
         HWND progress = WaitForProcessWindow(process.dwProcessId, DialogClass,
                                              "Installing TALVIQ Project Zorvane...", RunLimitMs);
         ASSERT_NE(progress, nullptr);
@@ -454,11 +438,7 @@ TEST_F(UnattendedRun, PassiveRunAnswersWithin100MsDuringALargeEntryAndCancelEnds
             }
             Sleep(10);
         }
-        EXPECT_EQ(WaitForSingleObject(process.hProcess, RunLimitMs), WAIT_OBJECT_0);
-        DWORD exitCode = ~0u;
-        GetExitCodeProcess(process.hProcess, &exitCode);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
+        const DWORD exitCode = FinishChild(process, RunLimitMs);
         // Under emulation a look can take longer than the whole entry, so one answer is the proof.
         EXPECT_GE(answeredDuringLarge, 1) << "the window answered while the large entry was written";
         EXPECT_EQ(late, 0) << answered << " answers in time";
