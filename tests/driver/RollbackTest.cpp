@@ -46,15 +46,6 @@ std::string JournalPath()
     return std::string(windows) + "\\Zorvane Setup.jnl";
 }
 
-// A program beside this test program.
-std::string BesideTests(const char* name)
-{
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string folder(path);
-    return folder.substr(0, folder.rfind('\\') + 1) + name;
-}
-
 // An entry whose compressed data announce more than they hold: the package is found damaged there.
 std::string DamagedEntry(const std::string& target)
 {

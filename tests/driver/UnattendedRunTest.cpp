@@ -6,6 +6,7 @@
 #include "support/RegistryProbe.h"
 #include "support/ScopedTempDir.h"
 #include "support/UiDriver.h"
+#include "support/WindowWatch.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -25,59 +26,25 @@ const char RunKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char AddinRoot[] = "Software\\Microsoft\\Shared Tools";
 const DWORD RunLimitMs = 60000;
 
-// What one run of Setup.exe did: its exit code and the visible windows of its process, as
-// "class|caption", in the order they were first seen.
+// What one run of Setup.exe did: its exit code and the top-level windows its process showed, as
+// "class|caption", in the order they were first shown.
 struct RunResult {
     DWORD ExitCode = ~0u;
     std::vector<std::string> Windows;
 };
 
-struct WindowSearch {
-    DWORD ProcessId;
-    std::vector<std::string>* Seen;
-};
-
-BOOL CALLBACK NoteWindow(HWND window, LPARAM context)
-{
-    WindowSearch* search = reinterpret_cast<WindowSearch*>(context);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner != search->ProcessId || !IsWindowVisible(window))
-        return TRUE;
-    char className[64] = "";
-    char caption[128] = "";
-    GetClassNameA(window, className, sizeof className);
-    GetWindowTextA(window, caption, sizeof caption);
-    std::string seen = std::string(className) + "|" + caption;
-    for (const std::string& known : *search->Seen)
-        if (known == seen)
-            return TRUE;
-    search->Seen->push_back(seen);
-    return TRUE;
-}
-
-// Runs commandLine to its end (at most RunLimitMs), noting every visible window of its process.
+// Runs commandLine to its end (at most RunLimitMs), with every window its process shows watched.
 RunResult RunSetup(const std::string& commandLine)
 {
     RunResult result;
-    PROCESS_INFORMATION process = StartChild(commandLine);
-    if (process.hProcess == nullptr)
-        return result;
-    WindowSearch search = {process.dwProcessId, &result.Windows};
-    DWORD start = GetTickCount();
-    while (WaitForSingleObject(process.hProcess, 10) == WAIT_TIMEOUT) {
-        EnumWindows(NoteWindow, reinterpret_cast<LPARAM>(&search));
-        if (GetTickCount() - start > RunLimitMs) {
-            ADD_FAILURE() << "still running, terminated: " << commandLine;
-            TerminateProcess(process.hProcess, 1);
-            WaitForSingleObject(process.hProcess, 10000);
-        }
-    }
-    GetExitCodeProcess(process.hProcess, &result.ExitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    WatchedChild setup(commandLine);
+    result.ExitCode = setup.Finish(RunLimitMs);
+    result.Windows = setup.ShownWindows();
     return result;
 }
+
+// Runs one of Wine's own programs to its end.
+DWORD RunWine(const std::string& commandLine) { return FinishChild(StartChild(commandLine), RunLimitMs); }
 
 // The product's folder in the Programs folder programsId (the user's, or all users').
 std::string ProgramsFolder(int programsId = CSIDL_PROGRAMS)
@@ -202,7 +169,7 @@ TEST_F(UnattendedRun, QuietInstallIntoDirAndQuietUninstallThroughTheEntryShowNoW
 
     // The restart, as Wine simulates it, takes the uninstaller; the product's own log was never
     // part of the installation and stays.
-    EXPECT_EQ(RunSetup("wineboot.exe -r").ExitCode, 0u);
+    EXPECT_EQ(RunWine("wineboot.exe -r"), 0u);
     EXPECT_FALSE(FileExists(dest + "\\Setup.exe"));
 }
 
@@ -385,7 +352,7 @@ TEST_F(UnattendedRun, AllUsersShortcutsAndAHeldFileLeftForTheRestart)
     EXPECT_TRUE(Contains(lines, "in use, deleted at the next restart: " + held));
     EXPECT_EQ(lines.back(), "exit code: 3010");
 
-    EXPECT_EQ(RunSetup("wineboot.exe -r").ExitCode, 0u);
+    EXPECT_EQ(RunWine("wineboot.exe -r"), 0u);
     EXPECT_FALSE(FileExists(held));
 }
 

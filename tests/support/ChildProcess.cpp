@@ -2,6 +2,14 @@
 
 #include <gtest/gtest.h>
 
+std::string BesideTests(const char* name)
+{
+    char path[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string folder(path);
+    return folder.substr(0, folder.rfind('\\') + 1) + name;
+}
+
 PROCESS_INFORMATION StartChild(std::string commandLine)
 {
     STARTUPINFOA startup = {};

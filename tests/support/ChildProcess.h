@@ -5,6 +5,9 @@
 
 #include <string>
 
+// A program or file beside this test program.
+std::string BesideTests(const char* name);
+
 // Starts commandLine; a failed start is a test failure and gives a null process.
 PROCESS_INFORMATION StartChild(std::string commandLine);
 

@@ -1,0 +1,32 @@
+// What the window watch's hook (WindowWatchHook.dll, inside the watched program) and its watcher
+// (WindowWatch.cpp, in the test) share: the names of the section and event, keyed by the watched
+// process's id, and the section's layout.
+#pragma once
+
+#include <windows.h>
+
+#include <stdio.h>
+
+const int WatchSlots = 256;
+const int WatchTextChars = 200; // "class|caption", terminator included, cut to fit
+
+struct WatchSection {
+    volatile LONG Taken;               // slots handed out, in the order of the shows
+    volatile LONG Written[WatchSlots]; // 1 once the slot's text is complete
+    char Text[WatchSlots][WatchTextChars];
+};
+
+// The section's name for process processId, in a buffer of at least 64 characters.
+inline void WatchSectionName(char* name, DWORD processId)
+{
+    snprintf(name, 64, "Local\\ZorvaneWindowWatch.%lu", static_cast<unsigned long>(processId));
+}
+
+// The auto-reset event the hook sets after each report.
+inline void WatchEventName(char* name, DWORD processId)
+{
+    snprintf(name, 64, "Local\\ZorvaneWindowWatch.%lu.shown", static_cast<unsigned long>(processId));
+}
+
+// The hook's entry, as WindowWatchHook.dll exports it.
+const char WatchHookExport[] = "WatchWindowCreation";
