@@ -145,11 +145,11 @@ protected:
     DWORD RunNewerStoppedAtItsRegistration(const std::string& arguments, bool kill)
     {
         HANDLE quit = CreateEventA(nullptr, TRUE, FALSE, "FakeProductQuit");
+        // Made before the run, so that the product's registration sets it: waited for, never missed.
+        HANDLE registering = CreateEventA(nullptr, TRUE, FALSE, "FakeProductRegistering");
         PROCESS_INFORMATION run = Start(Newer, arguments);
-        HANDLE registering = nullptr;
-        for (DWORD start = GetTickCount(); registering == nullptr && GetTickCount() - start < RunLimitMs;
-             Sleep(20))
-            registering = OpenEventA(SYNCHRONIZE, FALSE, "FakeProductRegistering");
+        const HANDLE either[] = {registering, run.hProcess};
+        const bool started = WaitForMultipleObjects(2, either, FALSE, RunLimitMs) == WAIT_OBJECT_0;
         if (kill) {
             TerminateProcess(run.hProcess, 1);
         } else {
@@ -159,9 +159,7 @@ protected:
             PressButton(progress, IDCANCEL);
         }
         SetEvent(quit);
-        const bool started = registering != nullptr;
-        if (started)
-            CloseHandle(registering);
+        CloseHandle(registering);
         DWORD code = Finish(run);
         // The product lets its mutex go as it ends.
         for (DWORD start = GetTickCount(); started && GetTickCount() - start < RunLimitMs; Sleep(20)) {

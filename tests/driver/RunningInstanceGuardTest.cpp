@@ -93,28 +93,41 @@ public:
         return static_cast<int>(code);
     }
     DWORD Id() const { return Info.dwProcessId; }
+    HANDLE Handle() const { return Info.hProcess; }
 
 private:
     PROCESS_INFORMATION Info = {};
 };
+
+// Emulated, a program's start can take many seconds on a loaded machine.
+const DWORD ProductStartLimitMs = 60000;
+
+// Waits until ready is set, or the process ended or the time is up; true when it was set.
+bool WaitUntilReady(HANDLE ready, HANDLE process, DWORD limitMs)
+{
+    if (ready == nullptr || process == nullptr)
+        return false;
+    const HANDLE either[] = {ready, process};
+    return WaitForMultipleObjects(2, either, FALSE, limitMs) == WAIT_OBJECT_0;
+}
 
 // The stand-in product: holds the mutex and (unless "nowindow") a window of the product's class.
 class FakeProduct {
 public:
     explicit FakeProduct(const char* windowMode)
         : QuitName(UniqueName("quit")), Quit(CreateEventA(nullptr, TRUE, FALSE, QuitName.c_str())),
+          Ready(CreateEventA(nullptr, TRUE, FALSE, (QuitName + ".ready").c_str())),
           Process("FakeProduct.exe", std::string(windowMode) + " " + QuitName)
     {
-        DWORD start = GetTickCount();
-        while (!MutexExists() && Process.Running() && GetTickCount() - start < 10000)
-            Sleep(20);
-        if (!MutexExists())
+        // It says when its window and mutex are made; a slow start is waited for, not missed.
+        if (!WaitUntilReady(Ready, Process.Handle(), ProductStartLimitMs) || !MutexExists())
             ADD_FAILURE() << "the fake product did not create its mutex";
         Window = FindWindowA("ProjectZorvane_Class", nullptr);
     }
     ~FakeProduct()
     {
         Stop();
+        CloseHandle(Ready);
         CloseHandle(Quit);
     }
 
@@ -137,6 +150,7 @@ public:
 private:
     std::string QuitName;
     HANDLE Quit;
+    HANDLE Ready;
     ChildProcess Process;
 };
 
@@ -461,13 +475,13 @@ TEST_F(RunningInstanceGuardTest, AProductWithoutMutexIsRecognisedByItsProgramFil
     CharUpperA(&upper[0]);
     const std::string quitName = UniqueName("quit");
     HANDLE quit = CreateEventA(nullptr, TRUE, FALSE, quitName.c_str());
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, (quitName + ".ready").c_str());
     PROCESS_INFORMATION process = StartChild("\"" + installed + "\" nomutex " + quitName);
     ASSERT_NE(process.hProcess, nullptr);
-    bool seen = false;
-    for (DWORD start = GetTickCount(); !seen && GetTickCount() - start < 10000; Sleep(20))
-        seen = IsProgramRunning(installed.c_str());
+    ASSERT_TRUE(WaitUntilReady(ready, process.hProcess, ProductStartLimitMs));
+    CloseHandle(ready);
 
-    EXPECT_TRUE(seen);
+    EXPECT_TRUE(IsProgramRunning(installed.c_str()));
     EXPECT_FALSE(MutexExists());
     for (const std::string& spelling : {upper, std::string(shortForm)})
         EXPECT_TRUE(IsProgramRunning(spelling.c_str())) << spelling;

@@ -5,7 +5,8 @@
 //   FakeProduct.exe visible|hidden|nowindow|nomutex QUIT-EVENT-NAME
 //   FakeProduct.exe ANY-ONE-ARGUMENT    as installed, started with /RegServer: nowindow, event
 //                                       "FakeProductQuit", and the event "FakeProductRegistering"
-//                                       made once the mutex is
+//                                       set once the mutex is made
+//   The event QUIT-EVENT-NAME.ready, when the test made it, is set once window and mutex are made.
 //
 // nomutex: neither window nor mutex, as the product looks from another session.
 //
@@ -76,8 +77,22 @@ int main(int argc, char** argv)
     HANDLE mutex = withMutex ? CreateMutexA(nullptr, FALSE, "ProjectZorvaneMutex") : nullptr;
     if (withMutex && mutex == nullptr)
         return 6;
-    // Started for its registration: says so by a name of its own, which nothing else makes.
-    HANDLE registering = argc == 2 ? CreateEventA(nullptr, TRUE, TRUE, "FakeProductRegistering") : nullptr;
+    // Started for its registration: says so by a name of its own, which nothing else makes. A test
+    // that made the event first waits on it, so it is set rather than made set.
+    HANDLE registering = argc == 2 ? CreateEventA(nullptr, TRUE, FALSE, "FakeProductRegistering") : nullptr;
+    if (registering != nullptr)
+        SetEvent(registering);
+    // Told to quit by an event of the test's: "NAME.ready", where the test made it, says that the
+    // window and mutex now exist.
+    if (argc == 3) {
+        char readyName[MAX_PATH];
+        snprintf(readyName, sizeof readyName, "%s.ready", argv[2]);
+        HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, readyName);
+        if (ready != nullptr) {
+            SetEvent(ready);
+            CloseHandle(ready);
+        }
+    }
 
     for (;;) {
         DWORD woken = MsgWaitForMultipleObjects(1, &quit, FALSE, INFINITE, QS_ALLINPUT);
