@@ -23,7 +23,7 @@ HMODULE HookModule()
 
 } // namespace
 
-WatchedChild::WatchedChild(std::string commandLine)
+WatchedChild::WatchedChild(std::string commandLine, const TextTrigger* trigger)
 {
     HMODULE module = HookModule();
     FARPROC exported = module != nullptr ? GetProcAddress(module, WatchHookExport) : nullptr;
@@ -41,8 +41,13 @@ WatchedChild::WatchedChild(std::string commandLine)
     Mapping =
         CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(WatchSection), name);
     if (Mapping != nullptr)
-        Section = static_cast<const WatchSection*>(
-            MapViewOfFile(Mapping, FILE_MAP_READ, 0, 0, sizeof(WatchSection)));
+        Section =
+            static_cast<WatchSection*>(MapViewOfFile(Mapping, FILE_MAP_WRITE, 0, 0, sizeof(WatchSection)));
+    if (Section != nullptr && trigger != nullptr) {
+        Section->TriggerControl = trigger->ControlId;
+        Section->TriggerButton = trigger->ButtonId;
+        lstrcpynA(Section->TriggerText, trigger->Text.c_str(), WatchTextChars);
+    }
     WatchEventName(name, Info.dwProcessId);
     Shown = CreateEventA(nullptr, FALSE, FALSE, name);
     if (Section != nullptr && Shown != nullptr)
@@ -88,6 +93,8 @@ std::vector<std::string> WatchedChild::ShownWindows() const
     }
     return shown;
 }
+
+bool WatchedChild::TriggerPressed() const { return Section != nullptr && Section->TriggerPressed != 0; }
 
 bool WatchedChild::WaitForShown(const std::string& window, DWORD timeoutMs)
 {

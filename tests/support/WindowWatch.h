@@ -10,11 +10,20 @@
 #include <string>
 #include <vector>
 
+// Something to do at a moment of the program's own: once control ControlId of a window gets the
+// text Text, press its window's button ButtonId from the window's own thread, as a click at that
+// very moment would, however late the test would have looked.
+struct TextTrigger {
+    int ControlId;
+    std::string Text;
+    int ButtonId;
+};
+
 class WatchedChild {
 public:
-    // Starts commandLine watched; a start or a hook that fails is a test failure, and then the
-    // process is null.
-    explicit WatchedChild(std::string commandLine);
+    // Starts commandLine watched, with trigger (if any) armed before its first instruction; a
+    // start or a hook that fails is a test failure, and then the process is null.
+    explicit WatchedChild(std::string commandLine, const TextTrigger* trigger = nullptr);
     ~WatchedChild();
     WatchedChild(const WatchedChild&) = delete;
     WatchedChild& operator=(const WatchedChild&) = delete;
@@ -28,6 +37,9 @@ public:
     // Waits up to timeoutMs until window ("class|caption") has been shown; true when it was.
     bool WaitForShown(const std::string& window, DWORD timeoutMs);
 
+    // Whether the trigger's button was pressed.
+    bool TriggerPressed() const;
+
     // Waits up to limitMs for the end (terminating the program then, as a test failure) and
     // returns its exit code; ~0u for a null process. The windows stay readable.
     DWORD Finish(DWORD limitMs);
@@ -36,7 +48,7 @@ private:
     PROCESS_INFORMATION Info = {};
     HANDLE Mapping = nullptr;
     HANDLE Shown = nullptr;
-    const struct WatchSection* Section = nullptr;
+    struct WatchSection* Section = nullptr;
     HWINEVENTHOOK Hook = nullptr;
     bool Finished = false;
 };

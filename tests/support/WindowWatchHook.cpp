@@ -57,14 +57,27 @@ void Report(HWND window)
         SetEvent(Shown);
 }
 
+// A text set on the trigger's control: the press, at the moment the program shows the text.
+void NoteText(HWND control, const char* text)
+{
+    if (!OpenSection() || Section->TriggerControl == 0 || GetDlgCtrlID(control) != Section->TriggerControl)
+        return;
+    if (text != nullptr && lstrcmpA(text, Section->TriggerText) == 0 &&
+        InterlockedExchange(&Section->TriggerPressed, 1) == 0)
+        PostMessageA(GetParent(control), WM_COMMAND, MAKEWPARAM(Section->TriggerButton, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(GetParent(control), Section->TriggerButton)));
+}
+
 LRESULT CALLBACK AfterWindowProcedure(int code, WPARAM wParam, LPARAM lParam)
 {
     if (code == HC_ACTION) {
         const CWPRETSTRUCT* message = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+        const bool child = (GetWindowLongA(message->hwnd, GWL_STYLE) & WS_CHILD) != 0;
         if (message->message == WM_WINDOWPOSCHANGED &&
-            (reinterpret_cast<const WINDOWPOS*>(message->lParam)->flags & SWP_SHOWWINDOW) &&
-            (GetWindowLongA(message->hwnd, GWL_STYLE) & WS_CHILD) == 0)
+            (reinterpret_cast<const WINDOWPOS*>(message->lParam)->flags & SWP_SHOWWINDOW) && !child)
             Report(message->hwnd);
+        else if (message->message == WM_SETTEXT && child)
+            NoteText(message->hwnd, reinterpret_cast<const char*>(message->lParam));
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }

@@ -14,6 +14,14 @@ struct WatchSection {
     volatile LONG Taken;               // slots handed out, in the order of the shows
     volatile LONG Written[WatchSlots]; // 1 once the slot's text is complete
     char Text[WatchSlots][WatchTextChars];
+
+    // The trigger, set by the watcher before the program runs: once the control TriggerControl
+    // of a window gets the text TriggerText, the hook presses TriggerButton of that window from
+    // its own thread.
+    LONG TriggerControl;
+    LONG TriggerButton;
+    char TriggerText[WatchTextChars];
+    volatile LONG TriggerPressed; // 1 once the button was pressed
 };
 
 // The section's name for process processId, in a buffer of at least 64 characters.
