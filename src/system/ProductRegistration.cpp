@@ -1,6 +1,7 @@
 #include "system/ProductRegistration.h"
 
 #include "core/PathUtilities.h"
+#include "core/ProductVersion.h"
 #include "core/SetupState.h"
 #include "system/Registry.h"
 
@@ -40,6 +41,81 @@ const char HomePage[] = "https://www.talviq.example/";
 const size_t UninstallCommandSize = MAX_PATH + 5;
 const char QuietSwitches[] = " /r /quiet";
 
+const char ProductProgramName[] = "tpz2.exe";
+
+// An old file set aside during an upgrade ("~vo", four hex digits, ".tmp") goes when the run ends:
+// it is no part of the installation.
+bool IsAsideName(const char* name)
+{
+    return strlen(name) == 11 && _strnicmp(name, "~vo", 3) == 0 && lstrcmpiA(name + 7, ".tmp") == 0;
+}
+
+// Adds to *bytes the sizes of the files below folder but the one at skip; a junction or link to
+// a folder is not followed (what it leads to is not the installation's).
+void AddFolderContentSize(const char* folder, const char* skip, unsigned long long* bytes)
+{
+    char pattern[MAX_PATH];
+    lstrcpynA(pattern, folder, sizeof pattern);
+    if (!AppendPathComponent(pattern, "*"))
+        return;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        const char* name = found.cFileName;
+        char path[MAX_PATH];
+        lstrcpynA(path, folder, sizeof path);
+        if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0 || IsAsideName(name) ||
+            !AppendPathComponent(path, name))
+            continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                AddFolderContentSize(path, skip, bytes);
+        } else if (lstrcmpiA(path, skip) != 0) {
+            *bytes += (unsigned long long)found.nFileSizeHigh << 32 | found.nFileSizeLow;
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+// What the Apps list shows as the size: the files in DestinationFolder, with the uninstaller
+// counted as this program, which is copied there after the entry is written. KiB, rounded up.
+DWORD InstalledSizeKiB(const char* uninstallerPath)
+{
+    unsigned long long bytes = 0;
+    AddFolderContentSize(DestinationFolder, uninstallerPath, &bytes);
+    char ownPath[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, ownPath, sizeof ownPath);
+    WIN32_FILE_ATTRIBUTE_DATA own;
+    if (length > 0 && length < sizeof ownPath && GetFileAttributesExA(ownPath, GetFileExInfoStandard, &own))
+        bytes += (unsigned long long)own.nFileSizeHigh << 32 | own.nFileSizeLow;
+    const unsigned long long kib = (bytes + 1023) / 1024;
+    return kib > 0xFFFFFFFFull ? 0xFFFFFFFF : DWORD(kib);
+}
+
+// The values the Apps list reads beyond the design's: size, date, icon, and that there is
+// nothing to change or repair (so no Change or Repair button leads to the empty ModifyPath).
+void WriteAppsListValues(const char* uninstallerPath)
+{
+    HKEY machine = HKEY_LOCAL_MACHINE;
+    WriteRegistryDword(machine, UninstallKey, "EstimatedSize", InstalledSizeKiB(uninstallerPath));
+    SYSTEMTIME today;
+    GetLocalTime(&today);
+    char date[16];
+    snprintf(date, sizeof date, "%04u%02u%02u", today.wYear, today.wMonth, today.wDay);
+    WriteRegistryString(machine, UninstallKey, "InstallDate", date);
+    char program[MAX_PATH];
+    lstrcpynA(program, DestinationFolder, sizeof program);
+    if (AppendPathComponent(program, ProductProgramName)) {
+        char icon[MAX_PATH + 2];
+        snprintf(icon, sizeof icon, "%s,0", program);
+        WriteRegistryString(machine, UninstallKey, "DisplayIcon", icon);
+    }
+    WriteRegistryDword(machine, UninstallKey, "NoModify", 1);
+    WriteRegistryDword(machine, UninstallKey, "NoRepair", 1);
+}
+
 } // namespace
 
 void WriteProductRegistration(const char* uninstallerPath)
@@ -65,9 +141,9 @@ void WriteProductRegistration(const char* uninstallerPath)
     char sourceFolder[MAX_PATH];
     PathBesideProgram(sourceFolder, "", true);
     WriteRegistryString(machine, UninstallKey, "InstallSource", sourceFolder);
-    WriteRegistryString(machine, UninstallKey, "DisplayVersion", "Version 2.6.213 Demo");
-    WriteRegistryDword(machine, UninstallKey, "VersionMajor", 2);
-    WriteRegistryDword(machine, UninstallKey, "VersionMinor", 6);
+    WriteRegistryString(machine, UninstallKey, "DisplayVersion", "Version " PRODUCT_VERSION_TEXT " Demo");
+    WriteRegistryDword(machine, UninstallKey, "VersionMajor", PRODUCT_VERSION_MAJOR);
+    WriteRegistryDword(machine, UninstallKey, "VersionMinor", PRODUCT_VERSION_MINOR);
     WriteRegistryString(machine, UninstallKey, "Publisher", "TALVIQ");
     WriteRegistryString(machine, UninstallKey, "ProductID", "");
     WriteRegistryString(machine, UninstallKey, "RegOwner", RegisteredOwnerName);
@@ -76,6 +152,7 @@ void WriteProductRegistration(const char* uninstallerPath)
     WriteRegistryString(machine, UninstallKey, "HelpLink", SupportPage);
     WriteRegistryString(machine, UninstallKey, "URLUpdateInfo", ProductsPage);
     WriteRegistryString(machine, UninstallKey, "URLInfoAbout", HomePage);
+    WriteAppsListValues(uninstallerPath);
 
     WriteRegistryString(machine, AddinDesignerKey, "", AddinSettingsLocation);
     WriteRegistryDword(machine, LoadBehaviorsKey, "None", 0);

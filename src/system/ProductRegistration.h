@@ -24,8 +24,11 @@ extern const char RunValueName[];           // under RunKey
 // nothing reported). uninstallerPath: the full path of Setup.exe in DestinationFolder, at most
 // MAX_PATH - 1 characters; "UninstallPath" and "UninstallString" receive it quoted, followed by
 // " /r". A longer path is not written into those two values at all. "QuietUninstallString"
-// receives the quoted path followed by " /r /quiet". Reads DestinationFolder, RegisteredOwnerName
-// and the running program's own folder.
+// receives the quoted path followed by " /r /quiet". For the Apps list the entry also gets
+// "EstimatedSize" (KiB of the files in DestinationFolder, the uninstaller counted as the running
+// program), "InstallDate" (local yyyymmdd), "DisplayIcon" (tpz2.exe in DestinationFolder, ",0")
+// and "NoModify" and "NoRepair" (1). Reads DestinationFolder, RegisteredOwnerName and the running
+// program's own path.
 void WriteProductRegistration(const char* uninstallerPath);
 
 // Removes the uninstall entry, the settings keys (HKLM and HKCU), the Run values (HKLM and HKCU)

@@ -1,5 +1,6 @@
 #include "ui/BackdropWindow.h"
 
+#include "core/ProductVersion.h"
 #include "core/SetupState.h"
 #include "resource.h"
 
@@ -13,9 +14,9 @@ const char MakerNotice[] = "Copyright \xA9 2019-2026 by TALVIQ";
 namespace {
 
 const char VersionFormat[] = "TALVIQ Project Zorvane version %d.%d.%d";
-const int VersionMajor = 2;
-const int VersionMinor = 6;
-const int VersionBuild = 213;
+const int VersionMajor = PRODUCT_VERSION_MAJOR;
+const int VersionMinor = PRODUCT_VERSION_MINOR;
+const int VersionBuild = PRODUCT_VERSION_BUILD;
 
 // The notice is drawn with this fixed length.
 const int MakerNoticeLength = 31;

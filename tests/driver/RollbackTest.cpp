@@ -357,10 +357,12 @@ TEST_F(Rollback, JournalLeftByAKilledRunIsUndoneByTheNextRunBeforeItInstalls)
     EXPECT_EQ(lines[1], "recovery: the changes of an install that did not end were undone");
     EXPECT_EQ(lines[2], "guard: the product is not running");
     // As every reinstall leaves it: but the product's own log of its registrations, which is no
-    // part of the installation, and the shortcuts, made anew, which hold their targets' times.
+    // part of the installation (nor, then, the entry's size, which counts it), and the shortcuts,
+    // made anew, which hold their targets' times.
     MachineSnapshot installed = TakeProductSnapshot(folders);
     for (MachineSnapshot* state : {&before, &installed}) {
         state->erase("file " + Destination + "\\tpz2.log");
+        EXPECT_EQ(state->erase("value HKLM\\" + std::string(Entry) + "|EstimatedSize"), 1u);
         for (auto& item : *state)
             if (item.first.size() > 4 && item.first.compare(item.first.size() - 4, 4, ".lnk") == 0)
                 item.second = "a shortcut";

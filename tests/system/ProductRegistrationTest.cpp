@@ -3,10 +3,12 @@
 #include "core/SetupState.h"
 #include "system/Registry.h"
 #include "support/RegistryProbe.h"
+#include "support/ScopedTempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <stdio.h>
 #include <string.h>
 
 namespace {
@@ -29,6 +31,28 @@ std::string OwnFolder()
     DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
     std::string own(path, length);
     return own.substr(0, own.rfind('\\') + 1);
+}
+
+// The running test program's size: the registration counts the uninstaller to come as this file.
+unsigned long long OwnSize()
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    EXPECT_TRUE(GetFileAttributesExA(path, GetFileExInfoStandard, &data));
+    return (unsigned long long)data.nFileSizeHigh << 32 | data.nFileSizeLow;
+}
+
+DWORD KiBRoundedUp(unsigned long long bytes) { return DWORD((bytes + 1023) / 1024); }
+
+// Today as the entry's "InstallDate" gives it.
+std::string Today()
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char date[16];
+    snprintf(date, sizeof date, "%04u%02u%02u", now.wYear, now.wMonth, now.wDay);
+    return date;
 }
 
 // Works on the real product keys of the test prefix, and leaves the prefix as it found it.
@@ -81,9 +105,15 @@ protected:
     bool AddinDesignerExisted = false;
 };
 
-TEST_F(ProductRegistrationTest, UninstallEntryHoldsRowsOneToSeventeenAndTheQuietUninstallCommandOnly)
+TEST_F(ProductRegistrationTest, UninstallEntryHoldsRowsOneToSeventeenTheQuietCommandAndTheAppsListValues)
 {
+    const std::string dayBefore = Today();
     WriteProductRegistration(DefaultUninstaller);
+    const std::string dayAfter = Today();
+    RegistryValue date = QueryValue(HKEY_LOCAL_MACHINE, UninstallKey, "InstallDate");
+    EXPECT_EQ(date.Type, DWORD(REG_SZ));
+    EXPECT_TRUE(date.Data == StoredText(dayBefore) || date.Data == StoredText(dayAfter))
+        << "InstallDate " << date.Data.c_str() << ", today " << dayBefore;
 
     const std::string command = "\"C:\\Program Files\\TALVIQ\\Project Zorvane PE\\Setup.exe\" /r";
     const std::vector<ExpectedValue> rows = {
@@ -107,8 +137,13 @@ TEST_F(ProductRegistrationTest, UninstallEntryHoldsRowsOneToSeventeenAndTheQuiet
         // For deployment tools, whoever installed: written by the interactive run as well.
         {"QuietUninstallString", REG_SZ,
          StoredText("\"C:\\Program Files\\TALVIQ\\Project Zorvane PE\\Setup.exe\" /r /quiet")},
+        // For the Apps list: a folder that holds nothing yet counts the uninstaller alone.
+        {"EstimatedSize", REG_DWORD, StoredDword(KiBRoundedUp(OwnSize()))},
+        {"DisplayIcon", REG_SZ, StoredText("C:\\Program Files\\TALVIQ\\Project Zorvane PE\\tpz2.exe,0")},
+        {"NoModify", REG_DWORD, StoredDword(1)},
+        {"NoRepair", REG_DWORD, StoredDword(1)},
     };
-    std::vector<std::string> expectedNames;
+    std::vector<std::string> expectedNames = {"InstallDate"};
     for (const ExpectedValue& row : rows) {
         ExpectValue(HKEY_LOCAL_MACHINE, UninstallKey, row);
         expectedNames.push_back(row.Name);
@@ -157,6 +192,59 @@ TEST_F(ProductRegistrationTest, UninstallCommandQuotesEveryPathThatFitsAndOmitsO
                 {"DisplayName", REG_SZ, StoredText("TALVIQ Project Zorvane 2 PE Demo")});
     ExpectValue(HKEY_LOCAL_MACHINE, UninstallKey,
                 {"URLInfoAbout", REG_SZ, StoredText("https://www.talviq.example/")});
+}
+
+TEST_F(ProductRegistrationTest, EstimatedSizeCountsTheInstalledFilesAndFollowsEachReinstall)
+{
+    const unsigned long long own = OwnSize();
+    struct Row {
+        const char* What;
+        std::vector<std::pair<std::string, size_t>> Files; // relative path, size in bytes
+        unsigned long long Counted;                        // bytes counted besides the uninstaller
+    };
+    const std::vector<Row> rows = {
+        {"an empty folder", {}, 0},
+        {"one byte rounds up", {{"Readme.txt", 1}}, 1},
+        {"subfolders count",
+         {{"tpz2.exe", 3000}, {"Projects\\Sample.tpz", 5000}, {"Projects\\Deep\\More\\x.dat", 2048}},
+         10048},
+        // The old uninstaller is replaced by this program's copy; aside copies of an upgrade go at
+        // its end; a name that only resembles one is the product's.
+        {"neither the old uninstaller nor aside copies",
+         {{"Setup.exe", 70000}, {"~vo0A1F.tmp", 9000}, {"Data\\~VO0002.TMP", 4000}, {"~vo12345.tmp", 100}},
+         100},
+    };
+    for (const Row& row : rows) {
+        ScopedTempDir temp;
+        for (const auto& file : row.Files) {
+            const std::string path = temp.Join(file.first);
+            for (size_t at = path.find('\\', temp.Path().size() + 1); at != std::string::npos;
+                 at = path.find('\\', at + 1))
+                CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
+            WriteTestFile(path, std::string(file.second, 'z'));
+        }
+        lstrcpynA(DestinationFolder, temp.Path().c_str(), sizeof DestinationFolder);
+        const std::string uninstaller = temp.Join("Setup.exe");
+        // Written over the entry of the row before, as an upgrade writes over an installation.
+        WriteProductRegistration(uninstaller.c_str());
+        ExpectValue(HKEY_LOCAL_MACHINE, UninstallKey,
+                    {"EstimatedSize", REG_DWORD, StoredDword(KiBRoundedUp(own + row.Counted))});
+        ExpectValue(HKEY_LOCAL_MACHINE, UninstallKey,
+                    {"DisplayIcon", REG_SZ, StoredText(temp.Join("tpz2.exe") + ",0")});
+        ExpectValue(HKEY_LOCAL_MACHINE, UninstallKey, {"InstallLocation", REG_SZ, StoredText(temp.Path())});
+        ExpectValue(HKEY_LOCAL_MACHINE, UninstallKey, {"NoModify", REG_DWORD, StoredDword(1)});
+        ExpectValue(HKEY_LOCAL_MACHINE, UninstallKey, {"NoRepair", REG_DWORD, StoredDword(1)});
+        EXPECT_EQ(QueryValue(HKEY_LOCAL_MACHINE, UninstallKey, "InstallDate").Data.size(), 9u) << row.What;
+        if (HasFailure()) {
+            ADD_FAILURE() << "row: " << row.What;
+            break;
+        }
+    }
+
+    RemoveProductRegistration();
+    for (const char* name : {"EstimatedSize", "InstallDate", "DisplayIcon", "NoModify", "NoRepair"})
+        EXPECT_FALSE(QueryValue(HKEY_LOCAL_MACHINE, UninstallKey, name).Found) << name;
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, UninstallKey));
 }
 
 TEST_F(ProductRegistrationTest, RegisteredOwnerIsStoredCutTo127OrEmptyWhenTooLongToRead)
