@@ -182,6 +182,8 @@ void InstallWithProgress(HWND backdrop, HWND progress, FileReader& package, File
                          const char* productCommand)
 {
     WriteLogRecord(log, FolderRecord, DestinationFolder);
+    // Files an uninstall before this run left for the restart, which this run must keep whole.
+    NoteRestartDeletions();
     ExtractPackage(progress, package, log, StopRequested);
     WriteLogLine("extraction", "done");
     // What earlier installs here made and this one leaves in place stays the uninstall's to remove.

@@ -119,40 +119,63 @@ const char* DeletedPath(char* line)
     return Trimmed(equals + 1);
 }
 
-struct Withdrawal {
-    bool (*IsWithdrawn)(const char* path);
-    int Count;
-};
-
-// Copies ini into copy without the deletion requests of the "[rename]" sections that the
-// withdrawal takes. False, so that the file is left as it was, when a write failed, the file was not
-// read to its end, or nothing was withdrawn.
-bool DropWithdrawnDeletions(HANDLE ini, HANDLE copy, const void* context)
+// The path of the deletion request that line (a line of Wininit.ini, changed here) makes, or null;
+// *inSection tells whether the line lies in a "[rename]" section and follows a section line.
+const char* RenameSectionDeletion(char* line, bool* inSection)
 {
-    Withdrawal* withdrawal = static_cast<Withdrawal*>(const_cast<void*>(context));
+    char* trimmed = Trimmed(line);
+    if (trimmed[0] == '[') {
+        *inSection = lstrcmpiA(trimmed, SectionLine) == 0;
+        return nullptr;
+    }
+    return *inSection ? DeletedPath(trimmed) : nullptr;
+}
+
+// Reads ini from its start to its end, line by line; each line goes to take, with the path of the
+// deletion it requests (or null). False when take refused a line or the file was not read to its
+// end.
+bool ForEachWininitLine(HANDLE ini, bool (*take)(const char* text, const char* deleted, void* context),
+                        void* context)
+{
+    SetFilePointer(ini, 0, nullptr, FILE_BEGIN);
     char text[IniLineSize];
     bool inSection = false;
-    int dropped = 0;
     while (ReadRawLine(ini, text, sizeof text)) {
         char work[IniLineSize];
         lstrcpynA(work, text, sizeof work);
-        char* trimmed = Trimmed(work);
-        if (trimmed[0] == '[') {
-            inSection = lstrcmpiA(trimmed, SectionLine) == 0;
-        } else if (inSection) {
-            const char* path = DeletedPath(trimmed);
-            if (path != nullptr && withdrawal->IsWithdrawn(path)) {
-                ++dropped;
-                continue;
-            }
-        }
-        if (!WriteRawLine(copy, text))
+        if (!take(text, RenameSectionDeletion(work, &inSection), context))
             return false;
     }
-    if (!ReadToItsEnd(ini) || dropped == 0)
-        return false;
-    withdrawal->Count = dropped;
+    return ReadToItsEnd(ini);
+}
+
+struct Withdrawal {
+    bool (*IsWithdrawn)(const char* path);
+    int Count;
+    HANDLE Copy;
+};
+
+bool CountWithdrawn(const char*, const char* deleted, void* context)
+{
+    Withdrawal* withdrawal = static_cast<Withdrawal*>(context);
+    if (deleted != nullptr && withdrawal->IsWithdrawn(deleted))
+        ++withdrawal->Count;
     return true;
+}
+
+bool CopyUnlessWithdrawn(const char* text, const char* deleted, void* context)
+{
+    Withdrawal* withdrawal = static_cast<Withdrawal*>(context);
+    return (deleted != nullptr && withdrawal->IsWithdrawn(deleted)) || WriteRawLine(withdrawal->Copy, text);
+}
+
+// Copies ini into copy without the deletion requests of the "[rename]" sections that the
+// withdrawal takes. False when a write failed or the file was not read to its end.
+bool DropWithdrawnDeletions(HANDLE ini, HANDLE copy, const void* context)
+{
+    Withdrawal* withdrawal = static_cast<Withdrawal*>(const_cast<void*>(context));
+    withdrawal->Copy = copy;
+    return ForEachWininitLine(ini, CopyUnlessWithdrawn, withdrawal);
 }
 
 } // namespace
@@ -189,7 +212,12 @@ int WithdrawWininitDeletionsIn(const char* windowsFolder, bool (*isWithdrawn)(co
     HANDLE ini = OpenExclusive(iniPath, GENERIC_READ, OPEN_EXISTING);
     if (ini == INVALID_HANDLE_VALUE)
         return 0;
-    Withdrawal withdrawal = {isWithdrawn, 0};
+    // Read once to count, so that a file with nothing to withdraw is neither copied nor replaced.
+    Withdrawal withdrawal = {isWithdrawn, 0, INVALID_HANDLE_VALUE};
+    if (!ForEachWininitLine(ini, CountWithdrawn, &withdrawal) || withdrawal.Count == 0) {
+        CloseHandle(ini);
+        return 0;
+    }
     return EditThroughWorkingCopy(iniPath, copyPath, ini, DropWithdrawnDeletions, &withdrawal)
                ? withdrawal.Count
                : 0;
@@ -311,4 +339,37 @@ int WithdrawRestartDeletions(bool (*isWithdrawn)(const char* path))
                         ? 0
                         : WithdrawWininitDeletionsIn(windowsFolder, isWithdrawn);
     return withdrawn + WithdrawPendingDeletions(isWithdrawn);
+}
+
+namespace {
+
+// The files to be deleted at the next start that existed when NoteRestartDeletions looked, by
+// their long paths; more than the room holds are not noted.
+const int NotedRoom = 32;
+char NotedDeletions[NotedRoom][MAX_PATH];
+int NotedCount = 0;
+
+bool NoteDeletion(const char* path)
+{
+    char longPath[MAX_PATH];
+    DWORD length = GetLongPathNameA(path, longPath, sizeof longPath);
+    if (length != 0 && length < sizeof longPath && NotedCount < NotedRoom)
+        lstrcpynA(NotedDeletions[NotedCount++], longPath, MAX_PATH);
+    return false; // noted, not withdrawn
+}
+
+} // namespace
+
+void NoteRestartDeletions()
+{
+    NotedCount = 0;
+    WithdrawRestartDeletions(NoteDeletion);
+}
+
+bool IsDeletedAtRestart(const char* path)
+{
+    for (int i = 0; i < NotedCount; ++i)
+        if (IsSamePathText(NotedDeletions[i], path))
+            return true;
+    return false;
 }

@@ -41,3 +41,11 @@ int WithdrawPendingDeletions(bool (*isWithdrawn)(const char* path));
 
 // Both, with Wininit.ini in the Windows folder.
 int WithdrawRestartDeletions(bool (*isWithdrawn)(const char* path));
+
+// Notes, by their long paths, the files that exist now and are to be deleted at the next start
+// (both ways above), for IsDeletedAtRestart; at most 32 of them. Changes nothing.
+void NoteRestartDeletions();
+
+// True when path (a full path, compared as the system reads paths) is one NoteRestartDeletions
+// noted: a file an uninstall left for the restart, which is the product's.
+bool IsDeletedAtRestart(const char* path);

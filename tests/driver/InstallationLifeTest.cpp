@@ -79,7 +79,7 @@ enum class Step {
     InstallOlderInteractive, // the wizard with its defaults, No to both closing questions
     InstallOlderForAllUsers, // /quiet /allusers
     AddUsersFiles,           // the user's own files in the installation's folders
-    UninstallHoldingSame,    // quiet uninstall while another program holds Same.txt: 3010
+    UninstallHoldingFiles,   // quiet uninstall while another program holds two files: 3010
     RestartKeepsItWhole,     // restart; every file of the older installation is still there
 };
 
@@ -127,7 +127,7 @@ TEST_F(InstallationLife, EachLifeEndsWithNothingOfTheProductAfterItsRemovalAndAR
         {"interactive, then /allusers",
          {Step::InstallOlderInteractive, Step::AddUsersFiles, Step::InstallOlderForAllUsers}},
         {"installed, removed, installed again before the restart",
-         {Step::InstallOlder, Step::AddUsersFiles, Step::UninstallHoldingSame, Step::InstallOlder,
+         {Step::InstallOlder, Step::AddUsersFiles, Step::UninstallHoldingFiles, Step::InstallOlder,
           Step::RestartKeepsItWhole}},
     };
     const std::string menu = ProgramsFolder(CSIDL_PROGRAMS);
@@ -174,12 +174,17 @@ TEST_F(InstallationLife, EachLifeEndsWithNothingOfTheProductAfterItsRemovalAndAR
                 WriteTestFile(dest + "\\Mine.txt", "the user's own");
                 WriteTestFile(dest + "\\Docs\\Mine.txt", "the user's own, in a folder of the product");
                 break;
-            case Step::UninstallHoldingSame: {
-                HANDLE held = CreateFileA((dest + "\\Same.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                          nullptr, OPEN_EXISTING, 0, nullptr);
-                EXPECT_NE(held, INVALID_HANDLE_VALUE);
+            case Step::UninstallHoldingFiles: {
+                // Held as a viewer holds them: one always replaced, one of equal version kept.
+                std::vector<HANDLE> held;
+                for (const char* file : {"Same.txt", "Wendlor.exe"}) {
+                    held.push_back(CreateFileA((dest + "\\" + file).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                               nullptr, OPEN_EXISTING, 0, nullptr));
+                    EXPECT_NE(held.back(), INVALID_HANDLE_VALUE) << file;
+                }
                 EXPECT_EQ(Run("\"" + dest + "\\Setup.exe\" /r /quiet"), 3010u);
-                CloseHandle(held);
+                for (HANDLE handle : held)
+                    CloseHandle(handle);
                 EXPECT_TRUE(FileExists(dest + "\\Setup.exe")) << "the uninstaller goes at the restart";
                 break;
             }

@@ -143,6 +143,13 @@ TEST(WithdrawPendingDeletions, DropsTheTakenDeletionsAndKeepsRenamesAndOthers)
     ASSERT_TRUE(MoveFileExA(ours.c_str(), dir.Join("renamed.txt").c_str(), MOVEFILE_DELAY_UNTIL_REBOOT));
     ASSERT_TRUE(MoveFileExA(theirs.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
     ASSERT_TRUE(MoveFileExA(ours.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    // Noted as files the restart takes, which changes nothing.
+    const RegistryValue requested = PendingRenames();
+    NoteRestartDeletions();
+    EXPECT_EQ(PendingRenames().Data, requested.Data);
+    EXPECT_TRUE(IsDeletedAtRestart(ours.c_str()));
+    EXPECT_TRUE(IsDeletedAtRestart(dir.Join("ours.TXT").c_str())) << "as the system reads paths";
+    EXPECT_FALSE(IsDeletedAtRestart(dir.Join("renamed.txt").c_str())) << "a rename's target";
     EXPECT_EQ(WithdrawPendingDeletions(NamesOurs), 2);
     EXPECT_FALSE(IsPendingDeletion(ours));
     EXPECT_TRUE(IsPendingDeletion(theirs));
