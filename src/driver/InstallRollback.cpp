@@ -71,9 +71,13 @@ void UndoInstall(HWND backdrop)
 
 void FinishInstall()
 {
+    int left = CommitInstallJournal(LeaveForRestart);
+    if (left == 0)
+        return;
+    char text[64];
+    snprintf(text, sizeof text, "%d deleted at the next restart", left);
     // LeaveForRestart counted them: the run's end turns that count into its exit code.
-    WriteCountLine("old files set aside", CommitInstallJournal(LeaveForRestart),
-                   "deleted at the next restart");
+    WriteLogLine("old files set aside", text);
 }
 
 bool RecoverInterruptedInstall(HWND backdrop)
