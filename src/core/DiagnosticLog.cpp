@@ -139,3 +139,12 @@ void WriteLogLine(const char* step, const char* outcome)
     AppendToBacklog(utf8, static_cast<DWORD>(bytes));
     FlushBacklog();
 }
+
+void WriteCountLine(const char* step, int count, const char* what)
+{
+    if (count == 0)
+        return;
+    char text[96];
+    snprintf(text, sizeof text, "%d %s", count, what);
+    WriteLogLine(step, text);
+}

@@ -21,6 +21,9 @@ void CloseDiagnosticLog();
 // often on the same drive.
 void WriteLogLine(const char* step, const char* outcome);
 
+// When count is not 0: appends the line step: "COUNT what" (what cut to fit 96 bytes).
+void WriteCountLine(const char* step, int count, const char* what);
+
 // Converts text (ANSI code page, zero-terminated) to UTF-8 in utf8 (size bytes, at least 1),
 // cutting at a whole character where it does not fit. Returns the bytes written, without the
 // terminator that always follows.

@@ -157,3 +157,44 @@ bool IsSameFile(const char* first, const char* second)
            a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
            a.nFileIndexLow == b.nFileIndexLow;
 }
+
+void FoldSeparators(char* path)
+{
+    char* to = path;
+    const char* from = path;
+    if (from[0] == '\\' && from[1] == '\\') {
+        to += 2;
+        from += 2;
+    }
+    for (; *from != '\0'; ++from)
+        if (*from != '\\' || to == path || to[-1] != '\\')
+            *to++ = *from;
+    *to = '\0';
+}
+
+namespace {
+
+// Copies path (under MAX_PATH bytes) into work folded, without a trailing backslash; false when
+// it does not fit.
+bool ComparablePath(const char* path, char* work)
+{
+    size_t length = BoundedLength(path);
+    if (length >= MAX_PATH)
+        return false;
+    memcpy(work, path, length + 1);
+    FoldSeparators(work);
+    length = strlen(work);
+    if (length > 0 && work[length - 1] == '\\')
+        work[length - 1] = '\0';
+    return true;
+}
+
+} // namespace
+
+bool IsSamePathText(const char* first, const char* second)
+{
+    char a[MAX_PATH];
+    char b[MAX_PATH];
+    return ComparablePath(first, a) && ComparablePath(second, b) &&
+           CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a, -1, b, -1) == CSTR_EQUAL;
+}

@@ -29,6 +29,15 @@ bool CreateFolderChain(const char* path, int* created = nullptr);
 // True only when the walk removed the path's first component itself.
 bool RemoveFolderChain(const char* path);
 
+// Folds each run of backslashes after the root into one, in place: the system reads C:\a\\b as
+// C:\a\b, and so must every comparison of paths. The two that open a network path stay.
+void FoldSeparators(char* path);
+
+// True when both texts name the same path as the system reads them: letter case ignored, runs of
+// backslashes read as one, a trailing backslash ignored. Paths of under MAX_PATH bytes; longer
+// ones are never the same.
+bool IsSamePathText(const char* first, const char* second);
+
 // True when both paths name one existing file or folder, however each is spelt (short 8.3 names,
 // letter case, links): the volume and the file index of the open files are compared.
 bool IsSameFile(const char* first, const char* second);

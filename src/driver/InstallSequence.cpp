@@ -11,6 +11,7 @@
 #include "driver/RunOutcome.h"
 #include "driver/RunningInstanceGuard.h"
 #include "core/SetupState.h"
+#include "payload/BootTimeDeletion.h"
 #include "payload/InstallLog.h"
 #include "payload/LogRemoval.h"
 #include "payload/PackageExtraction.h"
@@ -32,6 +33,7 @@
 namespace {
 
 const char SetupCaption[] = "Setup";
+const char RegistrationFailedText[] = "Failed to register TALVIQ Project Zorvane with Windows registry";
 const char ProductProgramName[] = "tpz2.exe";
 const char UninstallerName[] = "Setup.exe";
 const DWORD RegistrationWaitMs = 10000;
@@ -141,13 +143,54 @@ void CopySelfAsUninstaller(const char* uninstallerPath)
     WriteLogLine("self-copy", uninstallerPath);
 }
 
+// Runs the product's COM registration and logs how it ended. One that cannot be started is
+// reported; unattended, so is one still running when the wait ends (it is ended then, so that an
+// undo can remove its file): either fails the run.
+void RegisterProduct(HWND backdrop, const char* registration)
+{
+    DWORD exitCode = STILL_ACTIVE;
+    if (StartProgram(registration, RegistrationWaitMs, &exitCode, IsUnattended())) {
+        char outcome[64];
+        DescribeProgramEnd(outcome, sizeof outcome, exitCode, RegistrationWaitMs);
+        WriteLogLine("/RegServer", outcome);
+        if (exitCode != STILL_ACTIVE || !IsUnattended())
+            return;
+    }
+    ShowMessage(backdrop, RegistrationFailedText, SetupCaption, MB_OK | MB_ICONERROR, IDOK, ExitFailure);
+}
+
+// True when path names a file of the new installation: one its log lists, its uninstaller or its
+// log. A request to delete it at the next start was made before this run and would break it.
+bool IsFileOfInstallation(const char* path)
+{
+    // Most requests name files long gone, which none of the comparisons below could match.
+    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
+        return false;
+    if (NamesLoggedFile(path))
+        return true;
+    for (const char* name : {UninstallerName, InstallLogName}) {
+        char own[MAX_PATH];
+        lstrcpynA(own, DestinationFolder, sizeof own);
+        if (AppendPathComponent(own, name) && IsSameFile(path, own))
+            return true;
+    }
+    return false;
+}
+
 // Steps done while the progress dialog is shown; any ZorvaneException leaves them.
 void InstallWithProgress(HWND backdrop, HWND progress, FileReader& package, FileWriter& log,
                          const char* productCommand)
 {
     WriteLogRecord(log, FolderRecord, DestinationFolder);
+    // Files an uninstall before this run left for the restart, which this run must keep whole.
+    NoteRestartDeletions();
     ExtractPackage(progress, package, log, StopRequested);
     WriteLogLine("extraction", "done");
+    // What earlier installs here made and this one leaves in place stays the uninstall's to remove.
+    AllowedFolders allowed;
+    FindAllowedFolders(backdrop, DestinationFolder, &allowed);
+    WriteCountLine("Setup.log", CarryEarlierRecords(log, allowed, CarriedPart::Installed),
+                   "records of the earlier log carried");
     StopIfRequested();
 
     SetProgressStatus(progress, "Creating Registry Keys...");
@@ -169,19 +212,24 @@ void InstallWithProgress(HWND backdrop, HWND progress, FileReader& package, File
     CreateStartMenuShortcuts(backdrop, allUsers ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS, log, linkPath,
                              targetPath);
     WriteLogLine("shortcuts", allUsers ? "created for all users" : "created");
+    WriteCountLine("Setup.log", CarryEarlierRecords(log, allowed, CarriedPart::Shortcuts),
+                   "records of the earlier log carried");
     StopIfRequested();
 
     char registration[ProductCommandSize];
     snprintf(registration, sizeof registration, "%s /RegServer", productCommand);
     SetProgressStatus(progress, "Registering COM server...");
-    if (!StartProgram(registration, RegistrationWaitMs))
-        ShowMessage(backdrop, "Failed to register TALVIQ Project Zorvane with Windows registry", SetupCaption,
-                    MB_OK | MB_ICONERROR, IDOK, ExitFailure);
-    else
-        WriteLogLine("/RegServer", "done");
+    RegisterProduct(backdrop, registration);
 
     StopIfRequested();
     ConvertOldProjectFile(progress);
+}
+
+// After the commit, so that an undone run leaves the requests of the uninstall before it in place.
+void WithdrawEarlierRestartDeletions()
+{
+    WriteCountLine("deletions at the next restart", WithdrawRestartDeletions(IsFileOfInstallation),
+                   "withdrawn for files of this installation");
 }
 
 } // namespace
@@ -255,6 +303,8 @@ void RunInstall(HWND backdrop)
         char logPath[MAX_PATH];
         lstrcpynA(logPath, DestinationFolder, sizeof logPath);
         AppendPathComponent(logPath, InstallLogName); // fits: DestinationHoldsItsNames
+        // Read before the old log is set aside, which keeps it for an undo byte for byte.
+        BeginRunLog(logPath);
         PrepareFileChange(logPath);
         log.reset(new (std::nothrow) FileWriter(logPath));
         if (!log)
@@ -307,6 +357,7 @@ void RunInstall(HWND backdrop)
         UndoInstall(backdrop);
     } else {
         FinishInstall();
+        WithdrawEarlierRestartDeletions();
     }
 }
 

@@ -16,7 +16,7 @@ bool FormatProductCommand(char* command, const char* folder)
     return true;
 }
 
-bool StartProgram(const char* commandLine, DWORD waitMs, DWORD* exitCode)
+bool StartProgram(const char* commandLine, DWORD waitMs, DWORD* exitCode, bool endIfStillRunning)
 {
     // CreateProcessA may write into its command line, so it gets a copy of its own.
     char line[2 * MAX_PATH + 64];
@@ -32,7 +32,20 @@ bool StartProgram(const char* commandLine, DWORD waitMs, DWORD* exitCode)
     bool ended = waitMs != 0 && WaitForSingleObject(process.hProcess, waitMs) == WAIT_OBJECT_0;
     if (exitCode != nullptr && !(ended && GetExitCodeProcess(process.hProcess, exitCode)))
         *exitCode = STILL_ACTIVE;
+    // Ended and waited for, so that its files can be deleted once this returns.
+    if (!ended && endIfStillRunning && TerminateProcess(process.hProcess, 1))
+        WaitForSingleObject(process.hProcess, waitMs);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return true;
+}
+
+void DescribeProgramEnd(char* text, size_t size, DWORD exitCode, DWORD waitMs)
+{
+    if (exitCode == 0)
+        snprintf(text, size, "done");
+    else if (exitCode == STILL_ACTIVE)
+        snprintf(text, size, "still running after %lu s", static_cast<unsigned long>(waitMs / 1000));
+    else
+        snprintf(text, size, "ended with exit code %lu", static_cast<unsigned long>(exitCode));
 }

@@ -15,5 +15,12 @@ bool FormatProductCommand(char* command, const char* folder);
 // environment and folder). With waitMs non-zero, waits for it at most that long (INFINITE: without
 // a limit); with exitCode given, it receives the program's exit code, or STILL_ACTIVE when the
 // wait ended first (or there was none). Both handles are released. False when it could not be
-// started, or when the command line is longer than the system takes.
-bool StartProgram(const char* commandLine, DWORD waitMs, DWORD* exitCode = nullptr);
+// started, or when the command line is longer than the system takes. With endIfStillRunning, a
+// program still running when the wait ends is ended (exit code 1) before the handles go.
+bool StartProgram(const char* commandLine, DWORD waitMs, DWORD* exitCode = nullptr,
+                  bool endIfStillRunning = false);
+
+// Writes into text (size bytes) how a program started with StartProgram ended: "done" for exit
+// code 0, "still running after N s" (N: waitMs in seconds) for STILL_ACTIVE, else "ended with
+// exit code N".
+void DescribeProgramEnd(char* text, size_t size, DWORD exitCode, DWORD waitMs);

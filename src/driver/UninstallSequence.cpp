@@ -11,6 +11,7 @@
 #include "system/Registry.h"
 
 #include <stdio.h>
+#include <string.h>
 
 namespace {
 
@@ -44,14 +45,9 @@ void UnregisterProduct(HWND backdrop, const char* installationFolder)
         snprintf(line, sizeof line, "%s%s", command, UnregisterSwitch); // room for the longest switch
         if (StartProgram(line, UnregisterTimeoutMs, &exitCode)) {
             char outcome[64];
-            if (exitCode == 0)
-                lstrcpynA(outcome, "done", sizeof outcome);
-            else if (exitCode == STILL_ACTIVE)
-                snprintf(outcome, sizeof outcome, "still running after %lu s, going on",
-                         static_cast<unsigned long>(UnregisterTimeoutMs / 1000));
-            else
-                snprintf(outcome, sizeof outcome, "ended with exit code %lu, going on",
-                         static_cast<unsigned long>(exitCode));
+            DescribeProgramEnd(outcome, sizeof outcome, exitCode, UnregisterTimeoutMs);
+            if (exitCode != 0)
+                strncat(outcome, ", going on", sizeof outcome - strlen(outcome) - 1);
             WriteLogLine("unregistration", outcome);
             return;
         }

@@ -23,3 +23,29 @@ void LeaveForRestart(const char* path);
 
 // How many files LeaveForRestart took in this run.
 unsigned FilesLeftForRestart();
+
+// An install that writes a file at a path where an uninstall asked for a deletion at the next start
+// (its uninstaller, or a file that was held open) withdraws that request, or the restart would
+// delete the new file. Each is handed the path as the request names it (the short form, as a rule)
+// and withdraws the requests for which isWithdrawn is true; other lines, renames and requests stay
+// as they were. They return how many requests they withdrew.
+
+// The "NUL=" lines of the "[rename]" sections of Wininit.ini in windowsFolder (section and key
+// read in any case, blanks around them ignored, as the system reads them). Wininit.ini is rewritten
+// through a complete working copy, as AddWininitRenameLine does, and only when a line goes.
+int WithdrawWininitDeletionsIn(const char* windowsFolder, bool (*isWithdrawn)(const char* path));
+
+// The deletions among the system's pending renames (HKLM Session Manager,
+// PendingFileRenameOperations); the value goes when nothing is left in it.
+int WithdrawPendingDeletions(bool (*isWithdrawn)(const char* path));
+
+// Both, with Wininit.ini in the Windows folder.
+int WithdrawRestartDeletions(bool (*isWithdrawn)(const char* path));
+
+// Notes, by their long paths, the files that exist now and are to be deleted at the next start
+// (both ways above), for IsDeletedAtRestart; at most 32 of them. Changes nothing.
+void NoteRestartDeletions();
+
+// True when path (a full path, compared as the system reads paths) is one NoteRestartDeletions
+// noted: a file an uninstall left for the restart, which is the product's.
+bool IsDeletedAtRestart(const char* path);

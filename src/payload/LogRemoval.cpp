@@ -28,14 +28,6 @@ const char UninstallerName[] = "Setup.exe";
 // A line keeps at most 459 characters; a record never needs more than 260.
 const DWORD LogLineSize = 460;
 
-// The folders whose content the log may name; an entry is empty when the folder is unknown.
-struct AllowedFolders {
-    char Installation[MAX_PATH];
-    char System[MAX_PATH];
-    char StartMenu[MAX_PATH];
-    char CommonStartMenu[MAX_PATH]; // the all-users one, where an install for all users put its shortcuts
-};
-
 // A drive path (C:\...) or a network path (\\server\...), never one relative to the current
 // folder or drive.
 bool IsAbsolutePath(const char* path)
@@ -60,22 +52,6 @@ bool StaysBelow(const char* relative)
     return length == 0 || IsContainedRelativePath(work);
 }
 
-// Folds each run of backslashes after the root into one: the system reads C:\\a\\\\b as C:\\a\\b, and
-// so must the comparison of paths. The two that open a network path stay.
-void FoldSeparators(char* path)
-{
-    char* to = path;
-    const char* from = path;
-    if (from[0] == '\\' && from[1] == '\\') {
-        to += 2;
-        from += 2;
-    }
-    for (; *from != '\0'; ++from)
-        if (*from != '\\' || to == path || to[-1] != '\\')
-            *to++ = *from;
-    *to = '\0';
-}
-
 // Keeps folder only when it can be trusted as a boundary: absolute, without "." or "..", its
 // separators folded and without its trailing backslash (a drive root keeps it).
 void AdoptFolder(char* folder)
@@ -91,22 +67,6 @@ void AdoptFolder(char* folder)
     }
     if (length > 3 && folder[length - 1] == '\\')
         folder[length - 1] = '\0';
-}
-
-void FindAllowedFolders(HWND owner, const char* installationFolder, AllowedFolders* allowed)
-{
-    lstrcpynA(allowed->Installation, installationFolder, MAX_PATH);
-    AdoptFolder(allowed->Installation);
-
-    UINT length = GetSystemDirectoryA(allowed->System, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        allowed->System[0] = '\0';
-    AdoptFolder(allowed->System);
-
-    GetProductStartMenuFolder(owner, CSIDL_PROGRAMS, allowed->StartMenu);
-    AdoptFolder(allowed->StartMenu);
-    GetProductStartMenuFolder(owner, CSIDL_COMMON_PROGRAMS, allowed->CommonStartMenu);
-    AdoptFolder(allowed->CommonStartMenu);
 }
 
 // True when path is folder itself or lies below it: letter case ignored, and only at a backslash,
@@ -128,19 +88,6 @@ bool IsInside(const char* path, const char* folder)
         ++rest;
     }
     return StaysBelow(rest);
-}
-
-// The log is data a user may have been able to change, read by a program with administrator
-// rights: only paths within what the installation made are acted on.
-bool IsRemovable(const char* path, const AllowedFolders& allowed)
-{
-    if (strnlen(path, MAX_PATH) >= MAX_PATH || !IsAbsolutePath(path))
-        return false;
-    for (const char* folder :
-         {allowed.Installation, allowed.System, allowed.StartMenu, allowed.CommonStartMenu})
-        if (IsInside(path, folder))
-            return true;
-    return false;
 }
 
 // True when the line just read ended at a line end rather than at a full buffer. After a line end
@@ -198,6 +145,41 @@ void RequestUninstallerDeletion(const char* installationFolder)
 }
 
 } // namespace
+
+void FindAllowedFolders(HWND owner, const char* installationFolder, AllowedFolders* allowed)
+{
+    lstrcpynA(allowed->Installation, installationFolder, MAX_PATH);
+    AdoptFolder(allowed->Installation);
+
+    UINT length = GetSystemDirectoryA(allowed->System, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        allowed->System[0] = '\0';
+    AdoptFolder(allowed->System);
+
+    GetProductStartMenuFolder(owner, CSIDL_PROGRAMS, allowed->StartMenu);
+    AdoptFolder(allowed->StartMenu);
+    GetProductStartMenuFolder(owner, CSIDL_COMMON_PROGRAMS, allowed->CommonStartMenu);
+    AdoptFolder(allowed->CommonStartMenu);
+}
+
+// The log is data a user may have been able to change, read by a program with administrator
+// rights: only paths within what the installation made are acted on.
+bool IsRemovable(const char* path, const AllowedFolders& allowed)
+{
+    if (strnlen(path, MAX_PATH) >= MAX_PATH || !IsAbsolutePath(path))
+        return false;
+    for (const char* folder :
+         {allowed.Installation, allowed.System, allowed.StartMenu, allowed.CommonStartMenu})
+        if (IsInside(path, folder))
+            return true;
+    return false;
+}
+
+bool IsInStartMenu(const char* path, const AllowedFolders& allowed)
+{
+    return strnlen(path, MAX_PATH) < MAX_PATH &&
+           (IsInside(path, allowed.StartMenu) || IsInside(path, allowed.CommonStartMenu));
+}
 
 bool NormalizeInstallationFolder(char* folder)
 {

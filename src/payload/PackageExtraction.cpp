@@ -315,7 +315,8 @@ bool IsNewerVersion(const NewContent& content, const char* oldPath)
 }
 
 // Puts the expanded content in place by the entry's overwrite rule. Only files the removal is to
-// take away again are logged: new ones and those replaced unconditionally; the record goes
+// take away again are logged: new ones, those replaced unconditionally and those an uninstall
+// left for the restart (IsDeletedAtRestart, when noted before); the record goes
 // first, so a file in place is never missing from the log. A target that already holds exactly
 // the content is left as it is.
 void InstallExpandedFile(const NewContent& content, const char* targetPath, uint16_t mode, FileWriter& log)
@@ -331,10 +332,12 @@ void InstallExpandedFile(const NewContent& content, const char* targetPath, uint
             throw ZorvaneException(ErrWriteError, targetPath);
         return;
     }
-    if (mode == KeepExisting)
-        return;
-    if (mode == ReplaceIfNewer) {
-        if (IsNewerVersion(content, targetPath))
+    if (mode == KeepExisting || mode == ReplaceIfNewer) {
+        // A file an uninstall left for the restart is the product's, and this installation keeps
+        // it: logged, the restart's deletion is withdrawn once the install has succeeded.
+        if (IsDeletedAtRestart(targetPath))
+            WriteLogRecord(log, FileRecord, targetPath);
+        if (mode == ReplaceIfNewer && IsNewerVersion(content, targetPath))
             ReplaceExisting(content, targetPath);
         return;
     }

@@ -10,7 +10,8 @@
 
 // Installs every entry of package, which must stand at its start, into DestinationFolder (or
 // the system folder for '@' entries), appending to log what it creates, and reports each entry on
-// the progress dialog (null: no reports). Ends normally when fewer than a header's bytes are
+// the progress dialog (null: no reports). A file kept by its rule is logged too when an uninstall
+// left it for the restart (IsDeletedAtRestart). Ends normally when fewer than a header's bytes are
 // left after an entry. Throws ZorvaneException:
 //   ErrUnexpectedEndOfFile (package) for an empty package or one cut inside an entry;
 //   ErrInvalidOrCorrupt (package) for an entry whose target would leave its folder or whose text

@@ -37,6 +37,11 @@ bool JoinProductFolder(char* joined, const char* folder)
 // True while DestinationFolder names the installation folder itself (the folder of the product
 // installed before), not a base folder: the suffix is not appended to it, nor shown.
 bool ProposedIsWhole;
+// That folder as proposed; empty when the wizard proposed a base folder.
+char WholeFolder[MAX_PATH];
+
+// True when folder is the installed product's folder, however the browser spells it.
+bool IsWholeFolder(const char* folder) { return WholeFolder[0] != '\0' && IsSameFile(folder, WholeFolder); }
 
 // Fills joined (MAX_PATH bytes) with what the destination page shows for folder.
 bool JoinShownFolder(char* joined, const char* folder)
@@ -66,6 +71,7 @@ void EnableWizardButtonsOnActivation(HWND page, LPARAM lParam, DWORD buttons)
 int RunInstallWizard(HWND owner, bool proposedIsWhole)
 {
     ProposedIsWhole = proposedIsWhole;
+    lstrcpynA(WholeFolder, proposedIsWhole ? DestinationFolder : "", sizeof WholeFolder);
     const struct {
         int TemplateId;
         DLGPROC Procedure;
@@ -137,7 +143,11 @@ INT_PTR CALLBACK DestinationPage(HWND page, UINT message, WPARAM wParam, LPARAM 
         char previous[MAX_PATH];
         lstrcpynA(previous, DestinationFolder, sizeof previous);
         if (BrowseForDestination(page, DestinationFolder)) {
-            ProposedIsWhole = false; // a chosen folder is a base folder again
+            // The installed product's folder chosen again is kept whole, as it was proposed; any
+            // other chosen folder is a base folder.
+            ProposedIsWhole = IsWholeFolder(DestinationFolder);
+            if (ProposedIsWhole)
+                lstrcpynA(DestinationFolder, WholeFolder, sizeof DestinationFolder);
             ShowDestinationPath(page, IDC_DESTINATION_PATH, DestinationFolder);
         } else
             lstrcpynA(DestinationFolder, previous, sizeof DestinationFolder);
@@ -201,8 +211,9 @@ bool BrowseForDestination(HWND owner, char* folder)
         // A destination longer than the install takes is refused here, where another folder can
         // still be chosen, rather than after Finish.
         char joined[MAX_PATH];
-        chosen = SHGetPathFromIDListA(item, folder) && JoinProductFolder(joined, folder) &&
-                 strlen(joined) <= InstallFolderLimit;
+        chosen = SHGetPathFromIDListA(item, folder) &&
+                 (IsWholeFolder(folder) ||
+                  (JoinProductFolder(joined, folder) && strlen(joined) <= InstallFolderLimit));
         allocator->Free(item);
     }
     allocator->Release();
@@ -218,8 +229,10 @@ int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM lParam, LPARAM da
         if (SHGetPathFromIDListA(reinterpret_cast<LPCITEMIDLIST>(lParam), path)) {
             // A folder too long for the suffix cannot be chosen: show nothing rather than a cut path.
             char joined[MAX_PATH];
-            const char* status =
-                JoinProductFolder(joined, path) && strlen(joined) <= InstallFolderLimit ? joined : "";
+            const char* status = IsWholeFolder(path) ? WholeFolder
+                                 : JoinProductFolder(joined, path) && strlen(joined) <= InstallFolderLimit
+                                     ? joined
+                                     : "";
             SendMessageA(browser, BFFM_SETSTATUSTEXTA, 0, reinterpret_cast<LPARAM>(status));
         }
     }

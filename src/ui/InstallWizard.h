@@ -20,8 +20,9 @@ extern const char LicenseText[];
 // them) makes the result 0 with DestinationFolder unchanged, so nothing installs into a cut path.
 // On 0 DestinationFolder holds the last chosen folder, without the suffix.
 // With proposedIsWhole, DestinationFolder on entry is the installation folder itself (the folder of
-// the product installed before): the page shows it as it is and Finish keeps it, unless a folder
-// is chosen by browsing, which is a base folder as always.
+// the product installed before): the page shows it as it is and Finish keeps it. Browsing to that
+// same folder (IsSameFile) keeps it so; any other folder chosen by browsing is a base folder, as
+// always.
 int RunInstallWizard(HWND owner, bool proposedIsWhole = false);
 
 // Dialog procedures of the three pages. Each shows WizardBitmap, enables its wizard buttons when
@@ -43,9 +44,10 @@ void CenterWindow(HWND window);
 bool ShowDestinationPath(HWND dialog, int controlId, const char* folder);
 
 // Runs the shell's folder browser over owner with folder (a MAX_PATH buffer) pre-selected, its
-// status line showing each selected folder joined with the suffix. True when the user chose a
-// file-system folder that with ProductFolderSuffix makes a destination of at most
-// InstallFolderLimit characters: folder then holds its path. False when the browser was
+// status line showing each selected folder joined with the suffix (the installed product's
+// folder proposed whole: as it is). True when the user chose a file-system folder that with
+// ProductFolderSuffix makes a destination of at most InstallFolderLimit characters, or the
+// installed product's folder: folder then holds its path. False when the browser was
 // cancelled, the shell's allocator or the folder's path was not available, or the path is too
 // long for the suffix or for the install; folder's content is then undefined and
 // the caller restores it.

@@ -173,3 +173,27 @@ TEST(RemoveFolderChain, WalksUpToTheFirstComponent)
     EXPECT_FALSE(FolderExists(dir.Join("top")));
     SetCurrentDirectoryA(previous);
 }
+
+TEST(IsSamePathText, ComparesAsTheSystemReadsPaths)
+{
+    const std::string longest = "C:\\" + std::string(MAX_PATH - 4, 'l');
+    const struct {
+        std::string First, Second;
+        bool Same;
+    } cases[] = {
+        {"C:\\Program Files\\Zorvane", "c:\\PROGRAM FILES\\zorvane", true},
+        {"C:\\Program Files\\\\Zorvane\\\\\\Data", "C:\\Program Files\\Zorvane\\Data", true},
+        {"C:\\Zorvane\\Data\\", "C:\\Zorvane\\Data", true},
+        {"C:\\Zorvane\\Data\\\\", "C:\\Zorvane\\Data", true},
+        {"\\\\server\\share\\a", "\\\\server\\share\\\\a", true},
+        {"\\\\server\\share\\a", "\\server\\share\\a", false},
+        {"C:\\Zorvane\\Data", "C:\\Zorvane\\Data2", false},
+        {"C:\\Zorvane\\Data", "C:\\Zorvane", false},
+        {longest, longest, true},
+        {longest + "l", longest + "l", false}, // does not fit MAX_PATH
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(IsSamePathText(c.First.c_str(), c.Second.c_str()), c.Same) << c.First << " | " << c.Second;
+        EXPECT_EQ(IsSamePathText(c.Second.c_str(), c.First.c_str()), c.Same) << c.Second << " | " << c.First;
+    }
+}

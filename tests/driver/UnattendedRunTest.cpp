@@ -440,4 +440,43 @@ TEST_F(UnattendedRun, AnUnregistrationThatCannotStartIsNotLoggedAsDone)
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Entry));
 }
 
+// How the product's registration ended is logged. One still running after its 10 s is ended,
+// and fails an unattended run as one that cannot start does: 1603, undone.
+TEST_F(UnattendedRun, TheRegistrationsEndIsLoggedAndOneThatDoesNotEndFailsTheRun)
+{
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    const std::string waiting =
+        std::string(self).substr(0, std::string(self).rfind('\\') + 1) + "FakeProduct.exe";
+    WriteTestFile(Medium + "\\Setup.z",
+                  PackageEntryBytes("tpz2.exe", "Program", ReadTestFile(waiting)) +
+                      PackageEntryBytes("Readme.txt", "Read me", SzddLiterals("read me")));
+    const std::string dest = Temp.Join("Apps\\Zorvane Demo");
+    EXPECT_EQ(Run("/quiet /dir=\"" + dest + "\" /log=" + Log).ExitCode, 1603u);
+    std::vector<std::string> lines = DiagnosticLogLines(Log);
+    for (const char* line : {"/RegServer: still running after 10 s",
+                             "Setup, error: Failed to register TALVIQ Project Zorvane with Windows registry",
+                             "undo: done; nothing of this run is left"})
+        EXPECT_TRUE(Contains(lines, line)) << line;
+    EXPECT_FALSE(FolderExists(dest));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Entry));
+    HANDLE product = OpenMutexA(SYNCHRONIZE, FALSE, "ProjectZorvaneMutex");
+    EXPECT_EQ(product, nullptr) << "the registration was left running";
+    if (product != nullptr)
+        CloseHandle(product);
+
+    // The demo product cannot note its switches when its log's name is taken: it ends with 1.
+    ASSERT_TRUE(
+        CopyFileA(BuildTreePath(DEMO_PACKAGE_UNIX_PATH).c_str(), (Medium + "\\Setup.z").c_str(), FALSE));
+    ASSERT_TRUE(CreateDirectoryA(Temp.Join("Apps").c_str(), nullptr) &&
+                CreateDirectoryA(dest.c_str(), nullptr) &&
+                CreateDirectoryA((dest + "\\tpz2.log").c_str(), nullptr));
+    DeleteFileA(Log.c_str());
+    EXPECT_EQ(Run("/quiet /dir=\"" + dest + "\" /log=" + Log).ExitCode, 0u);
+    EXPECT_TRUE(Contains(DiagnosticLogLines(Log), "/RegServer: ended with exit code 1"));
+    DeleteFileA(Log.c_str());
+    EXPECT_EQ(Run("/r /quiet /log=" + Log).ExitCode, 0u);
+    EXPECT_TRUE(Contains(DiagnosticLogLines(Log), "unregistration: ended with exit code 1, going on"));
+}
+
 } // namespace

@@ -72,3 +72,7 @@ HWND CurrentSheetPage(HWND sheet);
 // Waits up to timeoutMs until the sheet's current page is another than previous; returns the new
 // page, or null when it did not change in time.
 HWND WaitForSheetPageChange(HWND sheet, HWND previous, DWORD timeoutMs = 10000);
+
+// Waits for the install wizard of the process ("Welcome"), presses Next twice and then Finish, as a
+// user taking every default does. False when the wizard or one of its pages did not come in time.
+bool FinishWizardWithDefaults(DWORD processId, DWORD timeoutMs);

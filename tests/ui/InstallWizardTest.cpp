@@ -292,6 +292,43 @@ TEST_F(InstallWizardTest, AnInstalledFolderIsProposedWholeAndKeptOnFinish)
     EXPECT_EQ(DestinationFolder, installed);
 }
 
+// On an upgrade, OK in the browser on the installed folder keeps it whole, also after another
+// folder was chosen; any other folder is a base folder and gets the suffix.
+TEST_F(InstallWizardTest, BrowsingToTheInstalledFolderKeepsItWholeAndAnotherGetsTheSuffix)
+{
+    ScopedTempDir dir;
+    const std::string installed = dir.Join("Zorvane");
+    const std::string other = dir.Join("Other");
+    ASSERT_TRUE(CreateDirectoryA(installed.c_str(), nullptr) && CreateDirectoryA(other.c_str(), nullptr));
+    const struct {
+        Texts Chosen; // one browse each
+        Texts Statuses;
+        std::string Result;
+    } cases[] = {
+        {{installed}, {installed}, installed},
+        {{other, installed}, {Joined(other), installed}, installed},
+        {{installed, other}, {installed, Joined(other)}, Joined(other)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Result + " after " + std::to_string(c.Chosen.size()) + " browses");
+        Texts statuses;
+        lstrcpynA(DestinationFolder, installed.c_str(), MAX_PATH);
+        std::thread driver([&] {
+            HWND sheet = WaitForOwnedWindow(Backdrop, DialogClass);
+            Go(sheet, PSBTN_NEXT);
+            HWND page = Go(sheet, PSBTN_NEXT);
+            for (const std::string& folder : c.Chosen)
+                statuses.push_back(BrowseAndPress(sheet, page, {folder}, IDOK).front());
+            PressSheetButton(sheet, PSBTN_FINISH);
+        });
+        int result = RunInstallWizard(Backdrop, true);
+        driver.join();
+        EXPECT_EQ(statuses, c.Statuses) << "where the browser says the product goes";
+        EXPECT_NE(result, 0);
+        EXPECT_EQ(DestinationFolder, c.Result);
+    }
+}
+
 TEST_F(InstallWizardTest, ProposedFolderTooLongForTheSuffixShowsNothingAndFinishesAsCancelled)
 {
     const std::string proposed = "C:\\" + std::string(240, 'p');
