@@ -444,12 +444,8 @@ TEST_F(UnattendedRun, AnUnregistrationThatCannotStartIsNotLoggedAsDone)
 // and fails an unattended run as one that cannot start does: 1603, undone.
 TEST_F(UnattendedRun, TheRegistrationsEndIsLoggedAndOneThatDoesNotEndFailsTheRun)
 {
-    char self[MAX_PATH];
-    GetModuleFileNameA(nullptr, self, sizeof self);
-    const std::string waiting =
-        std::string(self).substr(0, std::string(self).rfind('\\') + 1) + "FakeProduct.exe";
     WriteTestFile(Medium + "\\Setup.z",
-                  PackageEntryBytes("tpz2.exe", "Program", ReadTestFile(waiting)) +
+                  PackageEntryBytes("tpz2.exe", "Program", ReadTestFile(BesideTests("FakeProduct.exe"))) +
                       PackageEntryBytes("Readme.txt", "Read me", SzddLiterals("read me")));
     const std::string dest = Temp.Join("Apps\\Zorvane Demo");
     EXPECT_EQ(Run("/quiet /dir=\"" + dest + "\" /log=" + Log).ExitCode, 1603u);

@@ -1,13 +1,24 @@
 // Shows windows for as short a time as the system allows, for the window watch's own test:
 // a popup shown and destroyed at once, one made but never shown, and one made visible on a second
 // thread. Exits with the time the popup was up in microseconds by its own clock (from the end of
-// its show to the end of its destruction), or with BlinkFailed when it could not do all that.
+// its show until its destruction hid it), or with BlinkFailed when it could not do all that.
 #include <windows.h>
 
 namespace {
 
 const char BlinkClass[] = "ZorvaneBlink";
 const int BlinkFailed = 1000000000;
+
+// When the popup was hidden again: the first thing its destruction does.
+LARGE_INTEGER HiddenAt = {};
+
+LRESULT CALLBACK BlinkProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_WINDOWPOSCHANGED &&
+        (reinterpret_cast<const WINDOWPOS*>(lParam)->flags & SWP_HIDEWINDOW) && HiddenAt.QuadPart == 0)
+        QueryPerformanceCounter(&HiddenAt);
+    return DefWindowProcA(window, message, wParam, lParam);
+}
 
 DWORD WINAPI ShowOnSecondThread(LPVOID)
 {
@@ -22,7 +33,7 @@ DWORD WINAPI ShowOnSecondThread(LPVOID)
 int main()
 {
     WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.lpfnWndProc = BlinkProcedure;
     windowClass.hInstance = GetModuleHandleA(nullptr);
     windowClass.lpszClassName = BlinkClass;
     if (!RegisterClassA(&windowClass))
@@ -33,14 +44,12 @@ int main()
                                   nullptr, nullptr, windowClass.hInstance, nullptr);
     if (blink == nullptr || hidden == nullptr)
         return BlinkFailed;
-    LARGE_INTEGER frequency, shown, gone;
+    LARGE_INTEGER frequency, shown;
     QueryPerformanceFrequency(&frequency);
-    // Up from the show's end (the watch reports inside the show) at most until the destruction's
-    // end, which hides it first.
+    // Up from the show's end (the watch reports inside the show) until its destruction hid it.
     ShowWindow(blink, SW_SHOWNOACTIVATE);
     QueryPerformanceCounter(&shown);
     DestroyWindow(blink);
-    QueryPerformanceCounter(&gone);
     DestroyWindow(hidden);
     HANDLE second = CreateThread(nullptr, 0, ShowOnSecondThread, nullptr, 0, nullptr);
     DWORD secondResult = 1;
@@ -48,6 +57,8 @@ int main()
         !GetExitCodeThread(second, &secondResult) || secondResult != 0)
         return BlinkFailed;
     CloseHandle(second);
-    const long long upMicroseconds = (gone.QuadPart - shown.QuadPart) * 1000000 / frequency.QuadPart;
+    if (HiddenAt.QuadPart == 0)
+        return BlinkFailed;
+    const long long upMicroseconds = (HiddenAt.QuadPart - shown.QuadPart) * 1000000 / frequency.QuadPart;
     return upMicroseconds < BlinkFailed ? static_cast<int>(upMicroseconds) : BlinkFailed - 1;
 }
