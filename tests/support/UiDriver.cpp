@@ -169,6 +169,10 @@ bool WaitForWindowGone(HWND window, DWORD timeoutMs)
 MessageBoxContent ReadMessageBox(HWND box, DWORD iconTimeoutMs)
 {
     MessageBoxContent content;
+    // A box found as it appears may still be in its initialisation, caption and texts not all set:
+    // its thread answers a sent message only once that is over.
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutA(box, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &answer);
     content.Caption = WindowText(box);
     ChildSearch search = {&content, nullptr};
     EnumChildWindows(box, CollectChild, reinterpret_cast<LPARAM>(&search));
