@@ -138,6 +138,7 @@ void CopySelfAsUninstaller(const char* uninstallerPath)
     PrepareFileChange(uninstallerPath);
     if (!CopyFileA(ownPath, uninstallerPath, FALSE))
         throw ZorvaneException(ErrWriteError, uninstallerPath);
+    JournalFileMade(uninstallerPath);
     WriteLogLine("self-copy", uninstallerPath);
 }
 
@@ -148,6 +149,8 @@ void InstallWithProgress(HWND backdrop, HWND progress, FileReader& package, File
     WriteLogRecord(log, FolderRecord, DestinationFolder);
     ExtractPackage(progress, package, log, StopRequested);
     WriteLogLine("extraction", "done");
+    // The files that replaced old ones reach the disk while the registration goes on.
+    StartFlushingReplacingFiles();
     StopIfRequested();
 
     SetProgressStatus(progress, "Creating Registry Keys...");
@@ -169,7 +172,11 @@ void InstallWithProgress(HWND backdrop, HWND progress, FileReader& package, File
     CreateStartMenuShortcuts(backdrop, allUsers ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS, log, linkPath,
                              targetPath);
     WriteLogLine("shortcuts", allUsers ? "created for all users" : "created");
+    // The log's last record is written: what the run left of it is known now.
+    JournalFileMade(log.FileName);
     StopIfRequested();
+    // The flushing holds the files it flushes open for writing: the product's program must be free.
+    WaitForReplacingFiles();
 
     char registration[ProductCommandSize];
     snprintf(registration, sizeof registration, "%s /RegServer", productCommand);
@@ -238,7 +245,10 @@ void RunInstall(HWND backdrop)
         return;
     }
 
-    if (!StartInstallUndo(backdrop))
+    // Only now, the product not running and the run going on to change the machine, is a journal
+    // left behind acted on.
+    LeftUninstall leftUninstall;
+    if (!RecoverInterruptedRun(backdrop, &leftUninstall) || !StartInstallUndo(backdrop))
         return;
     if (!CreateFolderChain(DestinationFolder)) {
         package.reset();
@@ -289,6 +299,10 @@ void RunInstall(HWND backdrop)
         UndoInstall(backdrop);
         return;
     }
+    // The last change that can fail is made: the install commits, and no later run undoes it. The
+    // Run value and the product's start the questions lead to are no part of it.
+    log.reset();
+    FinishInstall();
 
     if (ShowMessage(
             backdrop, "Setup complete.\rDo you wish TALVIQ Project Zorvane to run each time Windows starts?",
@@ -301,12 +315,6 @@ void RunInstall(HWND backdrop)
         // The installation is complete: unattended, a product that does not start is a warning.
         ShowMessage(backdrop, "Failed to start TALVIQ Project Zorvane", SetupCaption,
                     MB_OK | (IsUnattended() ? MB_ICONWARNING : MB_ICONERROR), IDOK, ExitSuccess);
-    }
-    if (UnattendedRunFailed()) {
-        log.reset();
-        UndoInstall(backdrop);
-    } else {
-        FinishInstall();
     }
 }
 

@@ -50,6 +50,9 @@ void MakeTemporaries(char* storedPath, char* expandedPath)
         DeleteFileA(storedPath);
         throw error;
     }
+    // A run cut from here on leaves them to the next run, which deletes them.
+    JournalTemporary(storedPath);
+    JournalTemporary(expandedPath);
 }
 
 // False at the normal end of the package: fewer bytes than a header are left.
@@ -272,11 +275,14 @@ void ReplaceExisting(const NewContent& content, const char* targetPath)
         throw ZorvaneException(ErrWriteError, InstallJournalPath());
     if (!MoveFileForReplacement(targetPath, asidePath, 0))
         throw ZorvaneException(ErrWriteError, targetPath);
+    JournalTraceEvent("rename aside", targetPath);
+    JournalChangeDone();
     if (!WriteContent(targetPath, content)) {
         ZorvaneException error(ErrWriteError, targetPath);
         MoveFileForReplacement(asidePath, targetPath, 0);
         throw error;
     }
+    JournalFileMade(targetPath);
     ReleaseAside(asidePath);
 }
 
@@ -318,17 +324,19 @@ bool IsNewerVersion(const NewContent& content, const char* oldPath)
 // take away again are logged: new ones and those replaced unconditionally; the record goes
 // first, so a file in place is never missing from the log. A target that already holds exactly
 // the content is left as it is.
-void InstallExpandedFile(const NewContent& content, const char* targetPath, uint16_t mode, FileWriter& log)
+void InstallExpandedFile(const NewContent& content, const char* targetPath, uint16_t mode, FileWriter& log,
+                         bool creationJournalled)
 {
     DWORD attributes = GetFileAttributesA(targetPath);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         // Written directly: no file of the user's is to be kept whole. A failed copy is removed;
         // a file another program made meanwhile is left alone.
         WriteLogRecord(log, FileRecord, targetPath);
-        if (!JournalFileCreation(targetPath))
+        if (!creationJournalled && !JournalFileCreation(targetPath))
             throw ZorvaneException(ErrWriteError, InstallJournalPath());
         if (!WriteContent(targetPath, content))
             throw ZorvaneException(ErrWriteError, targetPath);
+        JournalFileMade(targetPath);
         return;
     }
     if (mode == KeepExisting)
@@ -346,7 +354,7 @@ void InstallExpandedFile(const NewContent& content, const char* targetPath, uint
 // One entry, whose stored bytes come next in the package. Nothing is written for an entry that
 // is unsound or whose data do not expand, so a failure never installs a wrong file.
 void ExtractEntry(FileReader& package, FileWriter& log, const PackageEntry& entry, ExpansionFile& expanded,
-                  HeldContent& held, PacedStatus& status)
+                  HeldContent& held, PacedStatus& status, bool creationJournalled)
 {
     if (CheckPackageEntry(entry) != EntryIsSound)
         throw ZorvaneException(ErrInvalidOrCorrupt, package.FileName);
@@ -367,7 +375,62 @@ void ExtractEntry(FileReader& package, FileWriter& log, const PackageEntry& entr
     if (created)
         WriteLogRecord(log, FolderRecord, folder);
 
-    InstallExpandedFile({&expanded, &held, &status}, targetPath, entry.OverwriteMode, log);
+    InstallExpandedFile({&expanded, &held, &status}, targetPath, entry.OverwriteMode, log,
+                        creationJournalled);
+}
+
+// The entries whose targets are missing now, recorded in the journal as files to be created in
+// one batch, under one flush, before any of them is made: one flag per entry (true: recorded),
+// counted from the package's start, in a heap block the caller frees (null when nothing was
+// recorded). Stops at the first entry the extraction itself will refuse; the package is left at
+// its start.
+bool* JournalMissingTargets(FileReader& package, int* count)
+{
+    *count = 0;
+    if (!InstallJournalActive())
+        return nullptr;
+    const DWORD start = package.Tell();
+    DWORD size = package.Size();
+    int room = 64;
+    bool* recorded = static_cast<bool*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, room));
+    BeginJournalBatch();
+    for (DWORD at = start; recorded != nullptr && size - at >= PackageEntrySize;) {
+        unsigned char bytes[PackageEntrySize];
+        package.Seek(static_cast<LONG>(at), FILE_BEGIN);
+        package.Read(bytes, sizeof bytes);
+        PackageEntry entry;
+        DecodePackageEntry(bytes, &entry);
+        if (CheckPackageEntry(entry) != EntryIsSound || entry.StoredSize < 0 ||
+            static_cast<DWORD>(entry.StoredSize) > size - at - PackageEntrySize)
+            break;
+        char targetPath[MAX_PATH];
+        try {
+            ComposeTargetPath(entry, targetPath);
+        } catch (const ZorvaneException&) {
+            break;
+        }
+        if (*count == room) {
+            void* more = HeapReAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, recorded, room * 2);
+            if (more == nullptr)
+                break;
+            recorded = static_cast<bool*>(more);
+            room *= 2;
+        }
+        if (GetFileAttributesA(targetPath) == INVALID_FILE_ATTRIBUTES) {
+            if (!JournalFileCreation(targetPath))
+                break;
+            recorded[*count] = true;
+        }
+        ++*count;
+        at += PackageEntrySize + static_cast<DWORD>(entry.StoredSize);
+    }
+    package.Seek(static_cast<LONG>(start), FILE_BEGIN);
+    if (!EndJournalBatch()) {
+        if (recorded != nullptr)
+            HeapFree(GetProcessHeap(), 0, recorded);
+        throw ZorvaneException(ErrWriteError, InstallJournalPath());
+    }
+    return recorded;
 }
 
 void ReleaseHeld(HeldContent* held)
@@ -395,7 +458,11 @@ void ExtractPackage(HWND progress, FileReader& package, FileWriter& log, bool (*
     char expandedPath[MAX_PATH];
     MakeTemporaries(storedPath, expandedPath);
     HeldContent held = {};
+    int journalled = 0;
+    bool* creationJournalled = nullptr;
     try {
+        creationJournalled = JournalMissingTargets(package, &journalled);
+        int index = 0;
         ExpansionFile expanded(expandedPath);
         unsigned char bytes[PackageEntrySize];
         package.Read(bytes, sizeof bytes); // an empty package is an error, not an empty install
@@ -409,7 +476,9 @@ void ExtractPackage(HWND progress, FileReader& package, FileWriter& log, bool (*
             // Between entries: a stop never leaves a file half written.
             if (stopRequested != nullptr && stopRequested())
                 throw ZorvaneException(ErrOwnText, CancelledText);
-            ExtractEntry(package, log, entry, expanded, held, status);
+            ExtractEntry(package, log, entry, expanded, held, status,
+                         index < journalled && creationJournalled[index]);
+            ++index;
             unsigned percent = PercentRead(package.Tell(), packageSize);
             if (percent != shownPercent) {
                 SetProgressPosition(progress, percent);
@@ -419,11 +488,15 @@ void ExtractPackage(HWND progress, FileReader& package, FileWriter& log, bool (*
         if (TakeHeldStatus(&status.Pace))
             SetProgressStatus(progress, status.Pace.Latest);
     } catch (const ZorvaneException&) {
+        if (creationJournalled != nullptr)
+            HeapFree(GetProcessHeap(), 0, creationJournalled);
         ReleaseHeld(&held);
         DeleteFileA(storedPath);
         DeleteFileA(expandedPath);
         throw;
     }
+    if (creationJournalled != nullptr)
+        HeapFree(GetProcessHeap(), 0, creationJournalled);
     ReleaseHeld(&held);
     DeleteFileA(storedPath);
     DeleteFileA(expandedPath);

@@ -32,6 +32,7 @@ void WriteValue(HKEY root, const char* keyPath, const char* valueName, DWORD typ
     if (status == ERROR_SUCCESS) {
         status = RegSetValueExA(key, valueName, 0, type, data, size);
         RegCloseKey(key);
+        JournalChangeDone();
     }
     if (status != ERROR_SUCCESS)
         NoteRegistryWriteRefused(root, keyPath, status);
