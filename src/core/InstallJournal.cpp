@@ -116,8 +116,22 @@ void Release(TextBuffer* text)
     *text = {};
 }
 
+// The records of an open batch, written to the file in one piece when it ends.
+TextBuffer Pending;
+
+bool WritePending()
+{
+    if (Pending.Size == 0)
+        return true;
+    bool written = WriteAll(JournalFile, Pending.Data, Pending.Size);
+    Pending.Size = 0;
+    return written;
+}
+
 bool FlushJournal()
 {
+    if (!WritePending())
+        return false;
     if (!Unflushed)
         return true;
     if (!FlushFileBuffers(JournalFile))
@@ -145,16 +159,12 @@ bool RecordLine(bool durable, const char* format, ...)
     memcpy(line + length, "\r\n", 2);
     DWORD count = static_cast<DWORD>(length) + 2;
     // The file first: a record only in memory would be undone by this run but not by the next.
-    if (!WriteAll(JournalFile, line, count))
+    if (Batching ? !Append(&Pending, line, count) : !WriteAll(JournalFile, line, count))
         return false;
     Unflushed = true;
-    if (durable && !Batching && !FlushJournal())
-        return false;
-    if (!Append(&Records, line, count))
-        return false;
     if (TracePath[0] != '\0') {
-        char event[8] = "record ";
-        event[6] = line[0];
+        char event[16];
+        snprintf(event, sizeof event, "record %c", line[0]);
         const char* tab = strchr(line, '\t');
         char first[MAX_PATH] = "";
         if (tab != nullptr) {
@@ -163,6 +173,10 @@ bool RecordLine(bool durable, const char* format, ...)
         }
         JournalTraceEvent(event, first);
     }
+    if (durable && !Batching && !FlushJournal())
+        return false;
+    if (!Append(&Records, line, count))
+        return false;
     CutHereIfAsked(CutKind::Record, ++RecordsWritten);
     return true;
 }
@@ -206,6 +220,7 @@ void EndJournal()
     JournalFile = INVALID_HANDLE_VALUE;
     JournalFilePath[0] = '\0';
     Release(&Records);
+    Release(&Pending);
     RefusedKey[0] = '\0';
     Batching = false;
     Unflushed = false;
@@ -626,7 +641,7 @@ int DeleteAsideCopies(const JournalLines& lines, const Limits& limits, const boo
             continue;
         }
         if (!notFlushed && DeleteFileA(fields[2])) {
-            JournalTraceEvent("delete aside", fields[2]);
+            JournalTraceEvent("delete aside of", fields[1]);
             JournalChangeDone();
         } else if (deleteAtRestart != nullptr) {
             deleteAtRestart(fields[2]);
@@ -640,7 +655,8 @@ int DeleteAsideCopies(const JournalLines& lines, const Limits& limits, const boo
 // the first FlusherEnd bytes of Records, flushed on a thread; those it could not flush are marked.
 HANDLE Flusher;
 DWORD FlusherEnd;
-bool* FlushFailed; // one per R record in those bytes
+char* FlusherRecords; // its own copy of those bytes: the run goes on recording meanwhile
+bool* FlushFailed;    // one per R record in those bytes
 int FlusherTargets;
 
 bool FlushByName(const char* path)
@@ -658,7 +674,7 @@ bool FlushByName(const char* path)
     return flushed;
 }
 
-// The R targets in text (size bytes): calls each(target, index) for each, in order.
+// The R records in text (size bytes): calls each(target, aside, index) for each, in order.
 template <typename Each> void ForEachReplacement(const char* text, DWORD size, Each each)
 {
     int index = 0;
@@ -669,11 +685,13 @@ template <typename Each> void ForEachReplacement(const char* text, DWORD size, E
         DWORD next = static_cast<DWORD>(lineEnd - text) + 1;
         if (text[at] == ReplacedKind && text[at + 1] == '\t') {
             char target[MAX_PATH];
+            char aside[MAX_PATH];
             DWORD length = next - at - 2;
             const char* tab = static_cast<const char*>(memchr(text + at + 2, '\t', length));
-            if (tab != nullptr) {
+            if (tab != nullptr && tab - (text + at + 2) < MAX_PATH && text + next - 2 - tab - 1 < MAX_PATH) {
                 lstrcpynA(target, text + at + 2, static_cast<int>(tab - (text + at + 2)) + 1);
-                each(target, index);
+                lstrcpynA(aside, tab + 1, static_cast<int>(text + next - 2 - (tab + 1)) + 1);
+                each(target, aside, index);
             }
             ++index;
         }
@@ -683,8 +701,9 @@ template <typename Each> void ForEachReplacement(const char* text, DWORD size, E
 
 DWORD WINAPI FlushReplacingFiles(void*)
 {
-    ForEachReplacement(Records.Data, FlusherEnd,
-                       [](const char* target, int index) { FlushFailed[index] = !FlushByName(target); });
+    ForEachReplacement(FlusherRecords, FlusherEnd, [](const char* target, const char* aside, int index) {
+        FlushFailed[index] = Exists(aside) && !FlushByName(target);
+    });
     return 0;
 }
 
@@ -695,6 +714,8 @@ void WaitForFlusher()
     WaitForSingleObject(Flusher, INFINITE);
     CloseHandle(Flusher);
     Flusher = nullptr;
+    HeapFree(GetProcessHeap(), 0, FlusherRecords);
+    FlusherRecords = nullptr;
 }
 
 } // namespace
@@ -958,15 +979,27 @@ void StartFlushingReplacingFiles()
         HeapFree(GetProcessHeap(), 0, FlushFailed);
     FlusherEnd = Records.Size;
     FlusherTargets = 0;
-    ForEachReplacement(Records.Data, FlusherEnd, [](const char*, int) { ++FlusherTargets; });
+    ForEachReplacement(Records.Data, FlusherEnd, [](const char*, const char*, int) { ++FlusherTargets; });
     FlushFailed = static_cast<bool*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, FlusherTargets + 1));
-    if (FlushFailed == nullptr) {
+    FlusherRecords = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, FlusherEnd + 1));
+    if (FlushFailed == nullptr || FlusherRecords == nullptr) {
+        // The commit flushes them itself.
+        if (FlushFailed != nullptr)
+            HeapFree(GetProcessHeap(), 0, FlushFailed);
+        if (FlusherRecords != nullptr)
+            HeapFree(GetProcessHeap(), 0, FlusherRecords);
+        FlushFailed = nullptr;
+        FlusherRecords = nullptr;
         FlusherEnd = 0;
         return;
     }
+    memcpy(FlusherRecords, Records.Data, FlusherEnd);
     Flusher = CreateThread(nullptr, 0, FlushReplacingFiles, nullptr, 0, nullptr);
-    if (Flusher == nullptr)
+    if (Flusher == nullptr) {
         FlushReplacingFiles(nullptr);
+        HeapFree(GetProcessHeap(), 0, FlusherRecords);
+        FlusherRecords = nullptr;
+    }
 }
 
 void WaitForReplacingFiles() { WaitForFlusher(); }
@@ -1037,13 +1070,16 @@ int CommitInstallJournal(void (*deleteAtRestart)(const char* path))
         return 0;
     }
     int replacements = 0;
-    ForEachReplacement(Records.Data, Records.Size, [&](const char*, int) { ++replacements; });
+    ForEachReplacement(Records.Data, Records.Size, [&](const char*, const char*, int) { ++replacements; });
     bool* unsure = static_cast<bool*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, replacements + 1));
     const int byThread = FlushFailed != nullptr && FlusherEnd <= Records.Size ? FlusherTargets : 0;
-    ForEachReplacement(Records.Data, Records.Size, [&](const char* target, int index) {
-        bool failed = index < byThread ? FlushFailed[index] : true;
+    ForEachReplacement(Records.Data, Records.Size, [&](const char* target, const char* aside, int index) {
+        // A replacement recorded ahead and never made has no aside copy: nothing to flush.
+        bool failed = (index < byThread ? FlushFailed[index] : true) && Exists(aside);
         if (failed && Exists(target))
             failed = !FlushByName(target);
+        if (failed)
+            LogUndo("commit: not flushed, its old copy goes at the next restart:", target);
         if (unsure != nullptr)
             unsure[index] = failed;
     });

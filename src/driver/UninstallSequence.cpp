@@ -109,7 +109,12 @@ void RunUninstall(HWND backdrop)
     }
     // From here on a cut uninstall is finished by the next.
     StartUninstallJournal(installationFolder);
-    UnregisterProduct(backdrop, installationFolder);
+    // Resumed once the product's program is gone, the cut uninstall unregistered it already.
+    if (resumed == LeftUninstall::Resumed && programNamed &&
+        GetFileAttributesA(productProgram) == INVALID_FILE_ATTRIBUTES)
+        WriteLogLine("unregistration", "done by the uninstall that did not end");
+    else
+        UnregisterProduct(backdrop, installationFolder);
     JournalChangeDone();
     if (StoppedHere()) {
         EndUninstallJournal();

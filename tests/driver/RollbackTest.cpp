@@ -217,15 +217,7 @@ TEST_F(Rollback, PackageDamagedAtItsLastEntryLeavesAFreshMachineAsItWas)
             EXPECT_TRUE(Contains(lines, UndoneLine));
         } else {
             PROCESS_INFORMATION process = Start(Medium, "");
-            HWND sheet = WaitForProcessWindow(process.dwProcessId, DialogClass, "Welcome", RunLimitMs);
-            ASSERT_NE(sheet, nullptr) << "no wizard";
-            HWND page = CurrentSheetPage(sheet);
-            for (int i = 0; i < 2; ++i) {
-                PressSheetButton(sheet, PSBTN_NEXT);
-                page = WaitForSheetPageChange(sheet, page);
-                ASSERT_NE(page, nullptr);
-            }
-            PressSheetButton(sheet, PSBTN_FINISH);
+            ASSERT_TRUE(FinishWizardAsProposed(process.dwProcessId, RunLimitMs)) << "no wizard";
             HWND box = WaitForProcessWindow(process.dwProcessId, DialogClass, "Setup", RunLimitMs);
             ASSERT_NE(box, nullptr) << "no message";
             MessageBoxContent shown = ReadMessageBox(box);

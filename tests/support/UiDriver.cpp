@@ -307,3 +307,19 @@ HWND WaitForSheetPageChange(HWND sheet, HWND previous, DWORD timeoutMs)
         Sleep(PollMs);
     }
 }
+
+bool FinishWizardAsProposed(DWORD processId, DWORD timeoutMs)
+{
+    HWND sheet = WaitForProcessWindow(processId, DialogClass, "Welcome", timeoutMs);
+    if (sheet == nullptr)
+        return false;
+    HWND page = CurrentSheetPage(sheet);
+    for (int i = 0; i < 2; ++i) {
+        PressSheetButton(sheet, PSBTN_NEXT);
+        page = WaitForSheetPageChange(sheet, page, timeoutMs);
+        if (page == nullptr)
+            return false;
+    }
+    PressSheetButton(sheet, PSBTN_FINISH);
+    return true;
+}

@@ -72,3 +72,7 @@ HWND CurrentSheetPage(HWND sheet);
 // Waits up to timeoutMs until the sheet's current page is another than previous; returns the new
 // page, or null when it did not change in time.
 HWND WaitForSheetPageChange(HWND sheet, HWND previous, DWORD timeoutMs = 10000);
+
+// Waits up to timeoutMs for process's wizard and goes through it with its proposals: Next on the
+// welcome and licence pages, Finish on the destination page. False when a page did not come.
+bool FinishWizardAsProposed(DWORD processId, DWORD timeoutMs);
