@@ -8,6 +8,7 @@
 
 #include <sddl.h>
 #include <shlobj.h>
+#include <ctype.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -456,15 +457,21 @@ bool StillAsMade(const JournalLines& lines, int from, const char* path)
     return true;
 }
 
-// A name this program gives its own files: prefix, four hex digits, ".tmp" (GetTempFileName's
-// and ChooseAsideName's form).
+// A name this program gives its own files: prefix, one to four hex digits, ".tmp" (the forms of
+// GetTempFileName, which some systems write without leading zeros, and of ChooseAsideName).
 bool HasOwnTemporaryName(const char* path, const char* prefix)
 {
     const char* name = strrchr(path, '\\');
     name = name == nullptr ? path : name + 1;
     size_t length = strlen(prefix);
-    return strnlen(name, 16) == length + 8 && _strnicmp(name, prefix, length) == 0 &&
-           lstrcmpiA(name + length + 4, ".tmp") == 0;
+    size_t total = strnlen(name, 16);
+    if (total < length + 5 || total > length + 8 || _strnicmp(name, prefix, length) != 0 ||
+        lstrcmpiA(name + total - 4, ".tmp") != 0)
+        return false;
+    for (const char* digit = name + length; digit < name + total - 4; ++digit)
+        if (!isxdigit(static_cast<unsigned char>(*digit)))
+            return false;
+    return true;
 }
 
 // True when the aside copy lies beside its target under a name of ours.
@@ -812,6 +819,15 @@ bool JournalReplacement(const char* target, const char* aside)
         return true;
     return !HasSeparators(target) && !HasSeparators(aside) &&
            RecordLine(true, "%c\t%s\t%s", ReplacedKind, target, aside);
+}
+
+RegistryJournalMode RegistryMode = RegistryJournalMode::Each;
+
+void SetRegistryJournalMode(RegistryJournalMode mode) { RegistryMode = mode; }
+
+RegistryJournalMode CurrentRegistryJournalMode()
+{
+    return InstallJournalActive() ? RegistryMode : RegistryJournalMode::Each;
 }
 
 void BeginJournalBatch() { Batching = InstallJournalActive(); }

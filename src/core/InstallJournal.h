@@ -52,10 +52,17 @@ bool JournalReplacement(const char* target, const char* aside);
 bool JournalRegistryValue(HKEY root, const char* keyPath, const char* valueName);
 const DWORD MaxJournalledValue = 2048;
 
-// Between these, records wait in the file's cache and EndJournalBatch flushes them once: for a
+// Between these, records wait in memory and EndJournalBatch writes and flushes them once: for a
 // batch of changes recorded before any of them is made. False when the batch cannot be flushed.
 void BeginJournalBatch();
 bool EndJournalBatch();
+
+// How the registry writes of the run use the journal: each recorded just before it is made
+// (Each); only recorded, not made (RecordOnly: a first pass over a batch of writes); or made
+// without a record (Recorded: the second pass, whose records the first pass flushed).
+enum class RegistryJournalMode { Each, RecordOnly, Recorded };
+void SetRegistryJournalMode(RegistryJournalMode mode);
+RegistryJournalMode CurrentRegistryJournalMode();
 
 // After the change just recorded has been made: what the run left at path (size, last-write time)
 // goes into the journal, for undo to tell it from a file changed since. Not flushed: undo without

@@ -157,7 +157,19 @@ void InstallWithProgress(HWND backdrop, HWND progress, FileReader& package, File
     char uninstallerPath[MAX_PATH];
     lstrcpynA(uninstallerPath, DestinationFolder, sizeof uninstallerPath);
     AppendPathComponent(uninstallerPath, UninstallerName); // fits: DestinationHoldsItsNames
+    // Every value recorded first, under one flush, then written; a value whose state could not be
+    // recorded is written by neither pass.
+    SetRegistryJournalMode(RegistryJournalMode::RecordOnly);
+    BeginJournalBatch();
     WriteProductRegistration(uninstallerPath);
+    const bool recorded = EndJournalBatch();
+    SetRegistryJournalMode(RegistryJournalMode::Each);
+    if (!recorded)
+        throw ZorvaneException(ErrWriteError, InstallJournalPath());
+    CheckRegistryWrites();
+    SetRegistryJournalMode(RegistryJournalMode::Recorded);
+    WriteProductRegistration(uninstallerPath);
+    SetRegistryJournalMode(RegistryJournalMode::Each);
     CheckRegistryWrites();
     WriteLogLine("registration", "written");
     CopySelfAsUninstaller(uninstallerPath);

@@ -319,4 +319,32 @@ TEST_F(InstallJournalTest, LeftJournalsAreActedOnOnlyWhereTheyProveTheRunMadeIt)
     ASSERT_TRUE(StartInstallJournal(JournalFile.c_str(), Temp.Path().c_str())); // for TearDown
 }
 
+// A cut run's temporaries go with its undo, whatever number the system gave their names (some
+// write it without leading zeros); a name not of this program's form stays.
+TEST_F(InstallJournalTest, TheTemporariesOfACutRunGoAndNoOtherFile)
+{
+    UndoResult ended;
+    UndoInstallJournal(&ended); // the fixture's own
+    const std::vector<std::string> ours = {Temp.Join("~vt925.tmp"), Temp.Join("~vxBEEF.tmp"),
+                                           Temp.Join("~vt1.tmp")};
+    const std::vector<std::string> others = {Temp.Join("~vtnothex.tmp"), Temp.Join("Other.tmp"),
+                                             Temp.Join("~vt12345.tmp")};
+    std::string journal = Header(Temp.Join("Dest"));
+    for (const std::vector<std::string>* files : {&ours, &others})
+        for (const std::string& file : *files) {
+            WriteTestFile(file, "temporary");
+            journal += "T\t" + file + "\r\n";
+        }
+    WriteTestFile(JournalFile, journal);
+    ASSERT_EQ(OpenLeftJournal(JournalFile.c_str()), LeftJournal::Opened);
+    UndoResult result;
+    UndoInstallJournal(&result);
+    EXPECT_TRUE(result.Complete);
+    for (const std::string& file : ours)
+        EXPECT_FALSE(FileExists(file)) << file;
+    for (const std::string& file : others)
+        EXPECT_TRUE(FileExists(file)) << file;
+    ASSERT_TRUE(StartInstallJournal(JournalFile.c_str(), Temp.Path().c_str())); // for TearDown
+}
+
 } // namespace

@@ -24,6 +24,7 @@ namespace {
 const char Defaults[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 const char Entry[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TALVIQ Project Zorvane PE 2.0";
 const char SharedTools[] = "Software\\Microsoft\\Shared Tools";
+const char AddinParent[] = "Software\\Microsoft\\Shared Tools\\Addin Designer";
 const char AddinKey[] = "Software\\Microsoft\\Shared Tools\\Addin Designer\\TALVIQ Project Zorvane";
 const DWORD CutExitCode = 0x4A43;
 const DWORD RunLimitMs = 60000;
@@ -49,6 +50,15 @@ std::string RecoveryOf(const std::string& log)
     return "found no journal";
 }
 
+// The disk flushes the run's commit logged ("journal: committed; N disk flushes").
+std::string FlushesOf(const std::string& log)
+{
+    for (const std::string& line : DiagnosticLogLines(log))
+        if (line.compare(0, 20, "journal: committed; ") == 0)
+            return line.substr(20);
+    return "no commit";
+}
+
 bool HasLine(const std::string& log, const std::string& wanted)
 {
     std::vector<std::string> lines = DiagnosticLogLines(log);
@@ -61,6 +71,7 @@ protected:
     {
         SavedProgramFiles = QueryValue(HKEY_LOCAL_MACHINE, Defaults, "ProgramFilesDir");
         SharedToolsExisted = KeyExists(HKEY_LOCAL_MACHINE, SharedTools);
+        AddinParentExisted = KeyExists(HKEY_LOCAL_MACHINE, AddinParent);
         std::string programFiles = Temp.Join("Program Files");
         SetRawValue(HKEY_LOCAL_MACHINE, Defaults, "ProgramFilesDir", REG_SZ, programFiles.c_str(),
                     static_cast<DWORD>(programFiles.size() + 1));
@@ -92,6 +103,8 @@ protected:
     {
         RemoveKeyTree(HKEY_LOCAL_MACHINE, Entry);
         RemoveKeyTree(HKEY_LOCAL_MACHINE, AddinKey);
+        if (!AddinParentExisted)
+            RemoveKeyTree(HKEY_LOCAL_MACHINE, AddinParent);
         RemoveTree(StartMenuFolder());
         RemoveTree(Temp.Join("Program Files"));
         DeleteFileA(InstallJournalFile().c_str());
@@ -180,14 +193,17 @@ protected:
     const std::string Log = Temp.Join("zorvane.log");
     RegistryValue SavedProgramFiles;
     bool SharedToolsExisted = false;
+    bool AddinParentExisted = false;
 };
 
 TEST_F(JournalCut, AFreshInstallCutAtEveryRecordAndChangeIsMadeWholeByTheNextRun)
 {
     Clean();
     ASSERT_EQ(Install(Newer), 0u);
+    std::cout << "    fresh install of 3 entries: " << FlushesOf(Log) << "\n";
     const MachineSnapshot whole = Snapshot();
     ASSERT_EQ(Install(Newer), 0u);
+    std::cout << "    reinstall of the same: " << FlushesOf(Log) << "\n";
     const MachineSnapshot reinstalled = Snapshot();
     for (const char* kind : {"record", "change"})
         CutEveryStep("fresh install", kind, &JournalCut::Fresh, whole, reinstalled);
@@ -239,6 +255,36 @@ TEST_F(JournalCut, TheRecoveringRunCutAtEveryStepRecoversAgain)
             break;
     }
     EXPECT_GT(cuts, 5);
+}
+
+// Runs that end before they change anything leave a cut run's journal as they found it.
+TEST_F(JournalCut, RunsThatChangeNothingLeaveTheJournalAsFound)
+{
+    OlderInstalled();
+    ASSERT_EQ(Install(Newer), 0u);
+    const MachineSnapshot whole = Snapshot();
+    OlderInstalled();
+    ASSERT_EQ(Install(Newer, "record:20"), CutExitCode);
+    ASSERT_TRUE(FileExists(InstallJournalFile()));
+    const MachineSnapshot cut = Snapshot();
+    const std::string medium = Newer + "\\Setup.exe";
+    const std::string uninstaller = Destination + "\\Setup.exe";
+    EXPECT_EQ(Run(medium, "/quiet /bogus"), 1639u);
+    EXPECT_EQ(Run(medium, "/quiet /?"), 0u);
+    HANDLE product = CreateMutexA(nullptr, FALSE, "ProjectZorvaneMutex");
+    EXPECT_EQ(Run(medium, "/quiet"), 1618u);
+    EXPECT_EQ(Run(uninstaller, "/r /quiet"), 1618u);
+    CloseHandle(product);
+    // No to the uninstall's confirmation.
+    PROCESS_INFORMATION run = StartChild("\"" + uninstaller + "\" /r");
+    HWND confirmation = WaitForProcessWindow(run.dwProcessId, DialogClass, "Uninstall", RunLimitMs);
+    ASSERT_NE(confirmation, nullptr);
+    PressButton(confirmation, IDNO);
+    EXPECT_EQ(FinishChild(run, RunLimitMs), 0u);
+    EXPECT_EQ(SnapshotDifferences(cut, Snapshot()), "") << "the journal and the cut run's state as found";
+    ASSERT_EQ(Install(Newer), 0u);
+    EXPECT_EQ(RecoveryOf(Log), "the changes of an install that did not end were undone");
+    EXPECT_EQ(SnapshotDifferences(whole, Snapshot()), "");
 }
 
 // An interactive upgrade killed at its first closing question has committed: a later run, held
