@@ -854,6 +854,25 @@ void JournalTemporary(const char* path)
 
 void JournalChangeDone() { CutHereIfAsked(CutKind::Change, ++ChangesDone); }
 
+namespace {
+
+// True when the journal already notes that the run makes this key (a value recorded ahead of its
+// write, RegistryJournalMode::RecordOnly, finds the keys of the one before it still missing).
+bool KeyRecorded(const char* rootName, const char* keyPath)
+{
+    char line[MAX_PATH + 16];
+    int length = snprintf(line, sizeof line, "\r\n%c\t%s\t%s\r\n", KeyKind, rootName, keyPath);
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof line ||
+        Records.Size < static_cast<DWORD>(length))
+        return false;
+    for (DWORD at = 0; at + length <= Records.Size; ++at)
+        if (Records.Data[at] == '\r' && memcmp(Records.Data + at, line, length) == 0)
+            return true;
+    return false;
+}
+
+} // namespace
+
 bool JournalRegistryValue(HKEY root, const char* keyPath, const char* valueName)
 {
     if (!InstallJournalActive())
@@ -879,7 +898,8 @@ bool JournalRegistryValue(HKEY root, const char* keyPath, const char* valueName)
             continue;
         work[i] = '\0';
         missing = missing || !KeyExists(root, work);
-        if (missing && !RecordLine(true, "%c\t%s\t%s", KeyKind, rootName, work)) {
+        if (missing && !KeyRecorded(rootName, work) &&
+            !RecordLine(true, "%c\t%s\t%s", KeyKind, rootName, work)) {
             recorded = false;
             break;
         }
