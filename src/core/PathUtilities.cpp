@@ -117,6 +117,7 @@ bool CreateFolderChain(const char* path, int* created)
         if (attributes == INVALID_FILE_ATTRIBUTES) {
             if (!JournalFolderCreation(work) || !CreateDirectoryA(work, nullptr))
                 return false;
+            JournalChangeDone();
             madeAny = 1;
         } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
             return false;

@@ -140,6 +140,7 @@ void CopySelfAsUninstaller(const char* uninstallerPath)
     PrepareFileChange(uninstallerPath);
     if (!CopyFileA(ownPath, uninstallerPath, FALSE))
         throw ZorvaneException(ErrWriteError, uninstallerPath);
+    JournalFileMade(uninstallerPath);
     WriteLogLine("self-copy", uninstallerPath);
 }
 
@@ -191,13 +192,27 @@ void InstallWithProgress(HWND backdrop, HWND progress, FileReader& package, File
     FindAllowedFolders(backdrop, DestinationFolder, &allowed);
     WriteCountLine("Setup.log", CarryEarlierRecords(log, allowed, CarriedPart::Installed),
                    "records of the earlier log carried");
+    // The files that replaced old ones reach the disk while the registration goes on.
+    StartFlushingReplacingFiles();
     StopIfRequested();
 
     SetProgressStatus(progress, "Creating Registry Keys...");
     char uninstallerPath[MAX_PATH];
     lstrcpynA(uninstallerPath, DestinationFolder, sizeof uninstallerPath);
     AppendPathComponent(uninstallerPath, UninstallerName); // fits: DestinationHoldsItsNames
+    // Every value recorded first, under one flush, then written; a value whose state could not be
+    // recorded is written by neither pass.
+    SetRegistryJournalMode(RegistryJournalMode::RecordOnly);
+    BeginJournalBatch();
     WriteProductRegistration(uninstallerPath);
+    const bool recorded = EndJournalBatch();
+    SetRegistryJournalMode(RegistryJournalMode::Each);
+    if (!recorded)
+        throw ZorvaneException(ErrWriteError, InstallJournalPath());
+    CheckRegistryWrites();
+    SetRegistryJournalMode(RegistryJournalMode::Recorded);
+    WriteProductRegistration(uninstallerPath);
+    SetRegistryJournalMode(RegistryJournalMode::Each);
     CheckRegistryWrites();
     WriteLogLine("registration", "written");
     CopySelfAsUninstaller(uninstallerPath);
@@ -214,7 +229,11 @@ void InstallWithProgress(HWND backdrop, HWND progress, FileReader& package, File
     WriteLogLine("shortcuts", allUsers ? "created for all users" : "created");
     WriteCountLine("Setup.log", CarryEarlierRecords(log, allowed, CarriedPart::Shortcuts),
                    "records of the earlier log carried");
+    // The log's last record is written: what the run left of it is known now.
+    JournalFileMade(log.FileName);
     StopIfRequested();
+    // The flushing holds the files it flushes open for writing: the product's program must be free.
+    WaitForReplacingFiles();
 
     char registration[ProductCommandSize];
     snprintf(registration, sizeof registration, "%s /RegServer", productCommand);
@@ -286,7 +305,10 @@ void RunInstall(HWND backdrop)
         return;
     }
 
-    if (!StartInstallUndo(backdrop))
+    // Only now, the product not running and the run going on to change the machine, is a journal
+    // left behind acted on.
+    LeftUninstall leftUninstall;
+    if (!RecoverInterruptedRun(backdrop, &leftUninstall) || !StartInstallUndo(backdrop))
         return;
     if (!CreateFolderChain(DestinationFolder)) {
         package.reset();
@@ -339,6 +361,11 @@ void RunInstall(HWND backdrop)
         UndoInstall(backdrop);
         return;
     }
+    // The last change that can fail is made: the install commits, and no later run undoes it. The
+    // Run value and the product's start the questions lead to are no part of it.
+    log.reset();
+    FinishInstall();
+    WithdrawEarlierRestartDeletions();
 
     if (ShowMessage(
             backdrop, "Setup complete.\rDo you wish TALVIQ Project Zorvane to run each time Windows starts?",
@@ -351,13 +378,6 @@ void RunInstall(HWND backdrop)
         // The installation is complete: unattended, a product that does not start is a warning.
         ShowMessage(backdrop, "Failed to start TALVIQ Project Zorvane", SetupCaption,
                     MB_OK | (IsUnattended() ? MB_ICONWARNING : MB_ICONERROR), IDOK, ExitSuccess);
-    }
-    if (UnattendedRunFailed()) {
-        log.reset();
-        UndoInstall(backdrop);
-    } else {
-        FinishInstall();
-        WithdrawEarlierRestartDeletions();
     }
 }
 

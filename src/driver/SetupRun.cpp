@@ -5,7 +5,6 @@
 #include "core/SetupState.h"
 #include "core/UserMessages.h"
 #include "driver/CommandLine.h"
-#include "driver/InstallRollback.h"
 #include "driver/InstallSequence.h"
 #include "driver/RunOutcome.h"
 #include "driver/RunningInstanceGuard.h"
@@ -45,14 +44,12 @@ void RunSequence()
     const bool passive = RunOptions.Ui == UiLevel::Passive;
     HWND backdrop = passive ? StartPassiveWindows() : CreateBackdropWindow();
 
-    // An install that did not end is undone before anything else, so that neither sequence starts
-    // from its half-made state.
-    if (RecoverInterruptedInstall(backdrop)) {
-        if (UninstallMode == 1)
-            RunUninstall(backdrop);
-        else
-            RunInstall(backdrop);
-    }
+    // A journal left by a run that did not end is acted on by the sequence, once it has passed the
+    // guard and goes on to change the machine.
+    if (UninstallMode == 1)
+        RunUninstall(backdrop);
+    else
+        RunInstall(backdrop);
 
     if (passive)
         StopPassiveWindows();

@@ -1,8 +1,11 @@
 #include "driver/UninstallSequence.h"
 
 #include "core/DiagnosticLog.h"
+#include "core/InstallJournal.h"
+#include "core/SetupState.h"
 #include "core/PathUtilities.h"
 #include "core/UserMessages.h"
+#include "driver/InstallRollback.h"
 #include "driver/ProgramStart.h"
 #include "driver/RunOutcome.h"
 #include "driver/RunningInstanceGuard.h"
@@ -87,20 +90,45 @@ void RunUninstall(HWND backdrop)
 
     if (StoppedHere())
         return;
-    UnregisterProduct(backdrop, installationFolder);
-    if (StoppedHere())
+    // Confirmed, and the product not running: a journal left behind is acted on now. An install's
+    // undone may have taken the installation with it.
+    LeftUninstall resumed;
+    if (!RecoverInterruptedRun(backdrop, &resumed))
         return;
+    char stillThere[MAX_PATH];
+    ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, InstallLocationValue, "", stillThere,
+                       sizeof stillThere);
+    if (resumed == LeftUninstall::None && !NormalizeInstallationFolder(stillThere)) {
+        ShowMessage(backdrop, NotInstalledText, UninstallCaption, MB_OK | MB_ICONERROR, IDOK,
+                    ExitNotInstalled);
+        return;
+    }
+    // From here on a cut uninstall is finished by the next.
+    StartUninstallJournal(installationFolder);
+    // Resumed once the product's program is gone, the cut uninstall unregistered it already.
+    if (resumed == LeftUninstall::Resumed && programNamed &&
+        GetFileAttributesA(productProgram) == INVALID_FILE_ATTRIBUTES)
+        WriteLogLine("unregistration", "done by the uninstall that did not end");
+    else
+        UnregisterProduct(backdrop, installationFolder);
+    JournalChangeDone();
+    if (StoppedHere()) {
+        EndUninstallJournal();
+        return;
+    }
 
     // The uninstaller deleting itself at the next restart is no reason for one: only files of the
     // product left in use make the run ask for a restart (the driver's RecordFilesLeftForRestart).
     const char* finalText = ErrorsText;
     int exitCode = ExitFailure;
-    if (RemoveLoggedFiles(backdrop, installationFolder) != 0) {
+    if (RemoveLoggedFiles(backdrop, installationFolder, resumed == LeftUninstall::Resumed) != 0) {
         WriteLogLine("removal", "done; Setup.exe is deleted at the next restart");
         RemoveProductRegistration();
+        JournalChangeDone();
         WriteLogLine("registry entries", "removed");
         finalText = RemovedText;
         exitCode = ExitSuccess;
     }
+    EndUninstallJournal();
     ShowMessage(backdrop, finalText, UninstallCaption, MB_OK | MB_ICONWARNING, IDOK, exitCode);
 }

@@ -1,6 +1,7 @@
 #include "payload/LogRemoval.h"
 
 #include "core/FileAccess.h"
+#include "core/InstallJournal.h"
 #include "core/PathUtilities.h"
 #include "core/StartMenuFolders.h"
 #include "core/UserMessages.h"
@@ -132,6 +133,7 @@ void RemovalPass(FileReader& log, char kind, const AllowedFolders& allowed)
                 LeaveForRestart(line + 1);
         } else
             RemoveFolderChain(line + 1);
+        JournalChangeDone();
     }
 }
 
@@ -192,7 +194,7 @@ bool NormalizeInstallationFolder(char* folder)
     return true;
 }
 
-int RemoveLoggedFiles(HWND owner, const char* installationFolder)
+int RemoveLoggedFiles(HWND owner, const char* installationFolder, bool logDeleted)
 {
     char logPath[MAX_PATH];
     lstrcpynA(logPath, installationFolder, sizeof logPath);
@@ -202,6 +204,10 @@ int RemoveLoggedFiles(HWND owner, const char* installationFolder)
         if (AppendPathComponent(logPath, InstallLogName))
             log.reset(new (std::nothrow) FileReader(logPath));
     } catch (const ZorvaneException&) {
+    }
+    if (!log && logDeleted) {
+        RequestUninstallerDeletion(installationFolder);
+        return 1;
     }
     if (!log)
         return ShowMessage(owner, NoLogQuestion, UninstallCaption, MB_YESNO | MB_ICONERROR, IDNO) == IDYES
@@ -222,6 +228,8 @@ int RemoveLoggedFiles(HWND owner, const char* installationFolder)
     }
     log.reset();
     DeleteFileA(logPath);
+    JournalChangeDone();
     RequestUninstallerDeletion(installationFolder);
+    JournalChangeDone();
     return 1;
 }

@@ -14,7 +14,9 @@
 // entries only and returns 1 on Yes, 0 otherwise, touching nothing. When a read of the log fails, shows the
 // error and returns 0: what went so far stays gone, the log stays and nothing is requested for the next
 // start.
-int RemoveLoggedFiles(HWND owner, const char* installationFolder);
+// With logDeleted (an uninstall resumed after a cut, which may have deleted the log already), a log
+// that cannot be opened asks nothing: the uninstaller's deletion is requested and 1 returned.
+int RemoveLoggedFiles(HWND owner, const char* installationFolder, bool logDeleted = false);
 
 // The folders whose content a log may name for the removal of one installation; an entry is empty
 // when the folder is unknown or cannot serve as a boundary. Each is folded (FoldSeparators) and has

@@ -25,6 +25,32 @@ const char ExpandedPrefix[] = "~vx";
 // every call costs more than the bytes it moves.
 const DWORD CopyChunkSize = 64 * 1024;
 
+// Makes an empty temporary, prefix, four hex digits and ".tmp", in folder, into path (MAX_PATH
+// bytes): its name goes into the journal before it is made, so that the next run deletes it when
+// this one is cut. False, with the system's error, when none can be made.
+bool MakeTemporary(const char* folder, const char* prefix, char* path)
+{
+    static unsigned next = GetTickCount();
+    for (unsigned tries = 0; tries < 0x10000; ++tries) {
+        unsigned unique = next++ & 0xFFFF;
+        if (unique == 0 || GetTempFileNameA(folder, prefix, unique, path) == 0)
+            continue;
+        if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+            continue;
+        JournalTemporary(path);
+        HANDLE file =
+            CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+            return true;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
+            return false;
+    }
+    SetLastError(ERROR_FILE_EXISTS);
+    return false;
+}
+
 // Makes both temporaries, empty, in the user's temporary folder. On failure neither is left, and
 // the error names the folder.
 void MakeTemporaries(char* storedPath, char* expandedPath)
@@ -43,9 +69,9 @@ void MakeTemporaries(char* storedPath, char* expandedPath)
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         throw ZorvaneException(ErrUnableToOpen, folder);
     }
-    if (GetTempFileNameA(folder, StoredPrefix, 0, storedPath) == 0)
+    if (!MakeTemporary(folder, StoredPrefix, storedPath))
         throw ZorvaneException(ErrUnableToOpen, folder);
-    if (GetTempFileNameA(folder, ExpandedPrefix, 0, expandedPath) == 0) {
+    if (!MakeTemporary(folder, ExpandedPrefix, expandedPath)) {
         ZorvaneException error(ErrUnableToOpen, folder);
         DeleteFileA(storedPath);
         throw error;
@@ -234,13 +260,19 @@ bool WriteContent(const char* targetPath, const NewContent& content)
                                : content.Expanded->CopyToNewFile(targetPath, content.Status);
 }
 
+// What the journal holds of an entry before it is extracted (JournalEntryTargets).
+struct EntryJournal {
+    bool Created;         // its missing target is recorded as created
+    char Aside[MAX_PATH]; // its existing target is recorded as replaced with this aside name; or ""
+};
+
 // Puts the content at targetPath over the file there so that the old file is never lost: it is
 // renamed aside in its own folder first (the system renames a file others hold open while sharing
 // everything, an indexer or a viewer, where it would not rename over it), and the new file is
 // written under the target's name. The old file is kept until the run succeeds (ReleaseAside).
 // When the new file cannot be written, it is removed and the old one takes its name again.
 // ErrWriteError names the target (or the journal that could not record).
-void ReplaceExisting(const NewContent& content, const char* targetPath)
+void ReplaceExisting(const NewContent& content, const char* targetPath, const EntryJournal& journalled)
 {
     // A read-only file, or one another program holds so that it cannot be replaced, is reported
     // before anything is written. Programs that share everything (indexers, viewers) do not count:
@@ -266,17 +298,25 @@ void ReplaceExisting(const NewContent& content, const char* targetPath)
         throw ZorvaneException(ErrWriteError, targetPath);
     }
     char asidePath[MAX_PATH];
-    if (!ChooseAsideName(targetPath, asidePath))
-        throw ZorvaneException(ErrWriteError, targetPath);
-    if (!JournalReplacement(targetPath, asidePath))
-        throw ZorvaneException(ErrWriteError, InstallJournalPath());
+    // Recorded ahead with the batch, under a name still free; otherwise recorded now.
+    if (journalled.Aside[0] != '\0' && GetFileAttributesA(journalled.Aside) == INVALID_FILE_ATTRIBUTES) {
+        lstrcpynA(asidePath, journalled.Aside, sizeof asidePath);
+    } else {
+        if (!ChooseAsideName(targetPath, asidePath))
+            throw ZorvaneException(ErrWriteError, targetPath);
+        if (!JournalReplacement(targetPath, asidePath))
+            throw ZorvaneException(ErrWriteError, InstallJournalPath());
+    }
     if (!MoveFileForReplacement(targetPath, asidePath, 0))
         throw ZorvaneException(ErrWriteError, targetPath);
+    JournalTraceEvent("rename aside", targetPath);
+    JournalChangeDone();
     if (!WriteContent(targetPath, content)) {
         ZorvaneException error(ErrWriteError, targetPath);
         MoveFileForReplacement(asidePath, targetPath, 0);
         throw error;
     }
+    JournalFileMade(targetPath);
     ReleaseAside(asidePath);
 }
 
@@ -319,17 +359,19 @@ bool IsNewerVersion(const NewContent& content, const char* oldPath)
 // left for the restart (IsDeletedAtRestart, when noted before); the record goes
 // first, so a file in place is never missing from the log. A target that already holds exactly
 // the content is left as it is.
-void InstallExpandedFile(const NewContent& content, const char* targetPath, uint16_t mode, FileWriter& log)
+void InstallExpandedFile(const NewContent& content, const char* targetPath, uint16_t mode, FileWriter& log,
+                         const EntryJournal& journalled)
 {
     DWORD attributes = GetFileAttributesA(targetPath);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         // Written directly: no file of the user's is to be kept whole. A failed copy is removed;
         // a file another program made meanwhile is left alone.
         WriteLogRecord(log, FileRecord, targetPath);
-        if (!JournalFileCreation(targetPath))
+        if (!journalled.Created && !JournalFileCreation(targetPath))
             throw ZorvaneException(ErrWriteError, InstallJournalPath());
         if (!WriteContent(targetPath, content))
             throw ZorvaneException(ErrWriteError, targetPath);
+        JournalFileMade(targetPath);
         return;
     }
     if (mode == KeepExisting || mode == ReplaceIfNewer) {
@@ -338,18 +380,18 @@ void InstallExpandedFile(const NewContent& content, const char* targetPath, uint
         if (IsDeletedAtRestart(targetPath))
             WriteLogRecord(log, FileRecord, targetPath);
         if (mode == ReplaceIfNewer && IsNewerVersion(content, targetPath))
-            ReplaceExisting(content, targetPath);
+            ReplaceExisting(content, targetPath, journalled);
         return;
     }
     WriteLogRecord(log, FileRecord, targetPath);
     if (!HoldsContent(targetPath, attributes, *content.Held))
-        ReplaceExisting(content, targetPath);
+        ReplaceExisting(content, targetPath, journalled);
 }
 
 // One entry, whose stored bytes come next in the package. Nothing is written for an entry that
 // is unsound or whose data do not expand, so a failure never installs a wrong file.
 void ExtractEntry(FileReader& package, FileWriter& log, const PackageEntry& entry, ExpansionFile& expanded,
-                  HeldContent& held, PacedStatus& status)
+                  HeldContent& held, PacedStatus& status, const EntryJournal& journalled)
 {
     if (CheckPackageEntry(entry) != EntryIsSound)
         throw ZorvaneException(ErrInvalidOrCorrupt, package.FileName);
@@ -370,7 +412,74 @@ void ExtractEntry(FileReader& package, FileWriter& log, const PackageEntry& entr
     if (created)
         WriteLogRecord(log, FolderRecord, folder);
 
-    InstallExpandedFile({&expanded, &held, &status}, targetPath, entry.OverwriteMode, log);
+    InstallExpandedFile({&expanded, &held, &status}, targetPath, entry.OverwriteMode, log, journalled);
+}
+
+// The package's entries recorded in the journal in one batch, under one flush, before any of them
+// is made: a missing target as created, an existing one (but KeepExisting's) as replaced, under an
+// aside name chosen now; an entry that then replaces nothing leaves a record that undo and commit
+// pass over. One per entry, counted from the package's start, in a heap block the caller frees
+// (null when nothing was recorded). Stops at the first entry the extraction itself will refuse;
+// the package is left at its start.
+EntryJournal* JournalEntryTargets(FileReader& package, int* count)
+{
+    *count = 0;
+    if (!InstallJournalActive())
+        return nullptr;
+    const DWORD start = package.Tell();
+    DWORD size = package.Size();
+    int room = 16;
+    EntryJournal* recorded = static_cast<EntryJournal*>(
+        HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, room * sizeof(EntryJournal)));
+    BeginJournalBatch();
+    for (DWORD at = start; recorded != nullptr && size - at >= PackageEntrySize;) {
+        unsigned char bytes[PackageEntrySize];
+        package.Seek(static_cast<LONG>(at), FILE_BEGIN);
+        package.Read(bytes, sizeof bytes);
+        PackageEntry entry;
+        DecodePackageEntry(bytes, &entry);
+        if (CheckPackageEntry(entry) != EntryIsSound || entry.StoredSize < 0 ||
+            static_cast<DWORD>(entry.StoredSize) > size - at - PackageEntrySize)
+            break;
+        char targetPath[MAX_PATH];
+        try {
+            ComposeTargetPath(entry, targetPath);
+        } catch (const ZorvaneException&) {
+            break;
+        }
+        if (*count == room) {
+            void* more =
+                HeapReAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, recorded, 2 * room * sizeof(EntryJournal));
+            if (more == nullptr)
+                break;
+            recorded = static_cast<EntryJournal*>(more);
+            room *= 2;
+        }
+        EntryJournal& journalled = recorded[*count];
+        DWORD attributes = GetFileAttributesA(targetPath);
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            if (!JournalFileCreation(targetPath))
+                break;
+            journalled.Created = true;
+        } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && entry.OverwriteMode != KeepExisting) {
+            char folder[MAX_PATH];
+            char baseName[MAX_PATH];
+            char extension[MAX_PATH];
+            SplitPath(targetPath, folder, baseName, extension);
+            if (strlen(folder) <= ReplaceableFolderLength && ChooseAsideName(targetPath, journalled.Aside) &&
+                !JournalReplacement(targetPath, journalled.Aside))
+                break;
+        }
+        ++*count;
+        at += PackageEntrySize + static_cast<DWORD>(entry.StoredSize);
+    }
+    package.Seek(static_cast<LONG>(start), FILE_BEGIN);
+    if (!EndJournalBatch()) {
+        if (recorded != nullptr)
+            HeapFree(GetProcessHeap(), 0, recorded);
+        throw ZorvaneException(ErrWriteError, InstallJournalPath());
+    }
+    return recorded;
 }
 
 void ReleaseHeld(HeldContent* held)
@@ -398,7 +507,11 @@ void ExtractPackage(HWND progress, FileReader& package, FileWriter& log, bool (*
     char expandedPath[MAX_PATH];
     MakeTemporaries(storedPath, expandedPath);
     HeldContent held = {};
+    int journalled = 0;
+    EntryJournal* entryJournal = nullptr;
     try {
+        entryJournal = JournalEntryTargets(package, &journalled);
+        int index = 0;
         ExpansionFile expanded(expandedPath);
         unsigned char bytes[PackageEntrySize];
         package.Read(bytes, sizeof bytes); // an empty package is an error, not an empty install
@@ -412,7 +525,10 @@ void ExtractPackage(HWND progress, FileReader& package, FileWriter& log, bool (*
             // Between entries: a stop never leaves a file half written.
             if (stopRequested != nullptr && stopRequested())
                 throw ZorvaneException(ErrOwnText, CancelledText);
-            ExtractEntry(package, log, entry, expanded, held, status);
+            static const EntryJournal unrecorded = {};
+            ExtractEntry(package, log, entry, expanded, held, status,
+                         index < journalled ? entryJournal[index] : unrecorded);
+            ++index;
             unsigned percent = PercentRead(package.Tell(), packageSize);
             if (percent != shownPercent) {
                 SetProgressPosition(progress, percent);
@@ -422,11 +538,15 @@ void ExtractPackage(HWND progress, FileReader& package, FileWriter& log, bool (*
         if (TakeHeldStatus(&status.Pace))
             SetProgressStatus(progress, status.Pace.Latest);
     } catch (const ZorvaneException&) {
+        if (entryJournal != nullptr)
+            HeapFree(GetProcessHeap(), 0, entryJournal);
         ReleaseHeld(&held);
         DeleteFileA(storedPath);
         DeleteFileA(expandedPath);
         throw;
     }
+    if (entryJournal != nullptr)
+        HeapFree(GetProcessHeap(), 0, entryJournal);
     ReleaseHeld(&held);
     DeleteFileA(storedPath);
     DeleteFileA(expandedPath);

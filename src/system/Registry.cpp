@@ -22,16 +22,20 @@ HKEY OpenFullAccess(HKEY root, const char* keyPath)
 void WriteValue(HKEY root, const char* keyPath, const char* valueName, DWORD type, const BYTE* data,
                 DWORD size)
 {
-    if (!JournalRegistryValue(root, keyPath, valueName)) {
+    const RegistryJournalMode mode = CurrentRegistryJournalMode();
+    if (mode != RegistryJournalMode::Recorded && !JournalRegistryValue(root, keyPath, valueName)) {
         NoteRegistryWriteRefused(root, keyPath, static_cast<LONG>(GetLastError()));
         return;
     }
+    if (mode == RegistryJournalMode::RecordOnly)
+        return;
     HKEY key = nullptr;
     LONG status = RegCreateKeyExA(root, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
                                   &key, nullptr);
     if (status == ERROR_SUCCESS) {
         status = RegSetValueExA(key, valueName, 0, type, data, size);
         RegCloseKey(key);
+        JournalChangeDone();
     }
     if (status != ERROR_SUCCESS)
         NoteRegistryWriteRefused(root, keyPath, status);

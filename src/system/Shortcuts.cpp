@@ -122,6 +122,7 @@ void CreateShortcutsInProgramsFolder(FileWriter& log, char* linkPath, char* targ
         PrepareFileChange(linkPath);
         DeleteFileA(linkPath);
         CreateShellLink(linkPath, targetPath, shortcut.IconIndex, shortcut.Arguments, shortcut.Description);
+        JournalFileMade(linkPath);
         WriteLogRecord(log, FileRecord, linkPath);
     }
 }

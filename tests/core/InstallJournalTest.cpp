@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdio.h>
+
 #include <string>
 #include <vector>
 
@@ -17,7 +19,7 @@ const char TestKey[] = "Software\\Zorvane Journal Test";
 
 class InstallJournalTest : public testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(StartInstallJournal(JournalFile.c_str())); }
+    void SetUp() override { ASSERT_TRUE(StartInstallJournal(JournalFile.c_str(), Temp.Path().c_str())); }
     void TearDown() override
     {
         UndoResult result;
@@ -89,7 +91,7 @@ TEST_F(InstallJournalTest, FilesAndFoldersComeBackByteForByteAndTheirAsideCopies
     for (bool succeeds : {false, true}) {
         SCOPED_TRACE(succeeds ? "success" : "failure");
         if (succeeds) {
-            ASSERT_TRUE(StartInstallJournal(JournalFile.c_str()));
+            ASSERT_TRUE(StartInstallJournal(JournalFile.c_str(), Temp.Path().c_str()));
         }
         PrepareFileChange(old.c_str());
         EXPECT_FALSE(FileExists(old)) << "renamed aside";
@@ -162,7 +164,9 @@ TEST_F(InstallJournalTest, AnOldFileThatCannotGoBackStaysAsideWithTheJournalForT
     EXPECT_EQ(ReadTestFile(Temp.Join(asides[0])), "old") << "nothing lost";
     EXPECT_FALSE(FileExists(created)) << "what could be undone was";
     // The journal keeps only the replacement; a line cut short by a killed run counts for nothing.
-    EXPECT_EQ(ReadTestFile(JournalFile), "R\t" + target + "\t" + Temp.Join(asides[0]) + "\r\n");
+    const std::string kept = ReadTestFile(JournalFile);
+    EXPECT_EQ(kept.substr(kept.find("\r\n") + 2), "R\t" + target + "\t" + Temp.Join(asides[0]) + "\r\n");
+    EXPECT_EQ(kept.substr(0, 2), "H\t") << "the header stays: the journal still says whose it is";
     WriteTestFile(JournalFile, ReadTestFile(JournalFile) + "F\t" + Temp.Join("Lost.txt"));
     WriteTestFile(Temp.Join("Lost.txt"), "not the run's");
 
@@ -175,6 +179,172 @@ TEST_F(InstallJournalTest, AnOldFileThatCannotGoBackStaysAsideWithTheJournalForT
     EXPECT_EQ(Asides(), std::vector<std::string>());
     EXPECT_FALSE(FileExists(JournalFile));
     EXPECT_EQ(OpenLeftJournal(JournalFile.c_str()), LeftJournal::None);
+}
+
+// A journal as a cut run leaves it, written by hand: its header, then records.
+std::string Header(const std::string& destination, const char* product = "TALVIQ Project Zorvane 2 PE Demo",
+                   const char* view = sizeof(void*) == 8 ? "64-bit" : "32-bit")
+{
+    char system[MAX_PATH] = "";
+    GetSystemDirectoryA(system, sizeof system);
+    return std::string("H\t2\t") + product + "\t" + view + "\t" + system + "\t" + destination + "\tI\r\n";
+}
+
+// What the journal notes of a file the run made: its size and last-write time.
+std::string Made(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
+    char text[64];
+    snprintf(text, sizeof text, "%08lX%08lX\t%08lX%08lX", static_cast<unsigned long>(data.nFileSizeHigh),
+             static_cast<unsigned long>(data.nFileSizeLow),
+             static_cast<unsigned long>(data.ftLastWriteTime.dwHighDateTime),
+             static_cast<unsigned long>(data.ftLastWriteTime.dwLowDateTime));
+    return "M\t" + path + "\t" + text + "\r\n";
+}
+
+// Journals left behind, made by hand: what the next run does with each, and what it leaves.
+TEST_F(InstallJournalTest, LeftJournalsAreActedOnOnlyWhereTheyProveTheRunMadeIt)
+{
+    UndoResult ended;
+    UndoInstallJournal(&ended); // the fixture's own
+    const std::string dest = Temp.Join("Dest");
+    const std::string outside = Temp.Join("Outside");
+    const std::string made = dest + "\\Made.txt";
+    const std::string replaced = dest + "\\Replaced.txt";
+    const std::string aside = dest + "\\~vo0001.tmp";
+    const std::string stray = outside + "\\Stray.txt";
+    const struct {
+        const char* Name;
+        LeftJournal Found;
+        // After the files are made: the journal's text.
+        std::string (*Journal)(const std::string& dest, const std::string& made, const std::string& replaced,
+                               const std::string& aside, const std::string& stray);
+        bool ChangeAfter;          // the run's files are changed by somebody else before the next run
+        const char* MadeAfter;     // Made.txt afterwards ("" gone)
+        const char* ReplacedAfter; // Replaced.txt afterwards
+        bool AsideAfter;
+        bool StrayAfter;
+    } cases[] = {
+        {"not committed: undone", LeftJournal::Opened,
+         [](const std::string& d, const std::string& m, const std::string& r, const std::string& a,
+            const std::string&) {
+             return Header(d) + "F\t" + m + "\r\n" + Made(m) + "R\t" + r + "\t" + a + "\r\n" + Made(r);
+         },
+         false, "", "old", false, true},
+        {"committed: finished, never undone", LeftJournal::Committed,
+         [](const std::string& d, const std::string& m, const std::string& r, const std::string& a,
+            const std::string&) {
+             return Header(d) + "F\t" + m + "\r\n" + Made(m) + "R\t" + r + "\t" + a + "\r\n" + Made(r) +
+                    "C\r\n";
+         },
+         false, "new", "new", false, true},
+        {"another product's", LeftJournal::Foreign,
+         [](const std::string& d, const std::string& m, const std::string&, const std::string&,
+            const std::string&) { return Header(d, "Another Product") + "F\t" + m + "\r\n"; },
+         false, "new", "new", true, true},
+        {"another registry view's", LeftJournal::Foreign,
+         [](const std::string& d, const std::string& m, const std::string&, const std::string&,
+            const std::string&) {
+             return Header(d, "TALVIQ Project Zorvane 2 PE Demo", sizeof(void*) == 8 ? "32-bit" : "64-bit") +
+                    "F\t" + m + "\r\n";
+         },
+         false, "new", "new", true, true},
+        {"a path outside the product's folders", LeftJournal::Opened,
+         [](const std::string& d, const std::string& m, const std::string&, const std::string&,
+            const std::string& o) {
+             return Header(d) + "F\t" + o + "\r\n" + "F\t" + m + "\r\n" +
+                    "V\tHKCU\tSoftware\\Zorvane Journal "
+                    "Test\tNot ours\t-\r\n";
+         },
+         false, "", "new", true, true},
+        {"files changed since", LeftJournal::Opened,
+         [](const std::string& d, const std::string& m, const std::string& r, const std::string& a,
+            const std::string&) {
+             return Header(d) + "F\t" + m + "\r\n" + Made(m) + "R\t" + r + "\t" + a + "\r\n" + Made(r);
+         },
+         true, "changed", "changed", false, true},
+        {"cut mid-record", LeftJournal::Opened,
+         [](const std::string& d, const std::string& m, const std::string&, const std::string&,
+            const std::string& o) { return Header(d) + "F\t" + m + "\r\n" + "F\t" + o; },
+         false, "", "new", true, true},
+        {"does not parse", LeftJournal::Foreign,
+         [](const std::string& d, const std::string& m, const std::string&, const std::string&,
+            const std::string&) { return Header(d) + "F\t" + m + "\r\n" + "Z\tnonsense\r\n"; },
+         false, "new", "new", true, true},
+    };
+    const char* const noKeys[] = {"Software\\Zorvane Journal Test Elsewhere"};
+    const UndoBounds bounds = {{nullptr, nullptr, nullptr, nullptr}, noKeys, 1};
+    CreateKey(HKEY_CURRENT_USER, TestKey);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        CreateDirectoryA(dest.c_str(), nullptr);
+        CreateDirectoryA(outside.c_str(), nullptr);
+        WriteTestFile(made, "new");
+        WriteTestFile(replaced, "new");
+        WriteTestFile(aside, "old");
+        WriteTestFile(stray, "somebody else's");
+        SetValue(TestKey, "Not ours", REG_SZ, StoredText("kept"));
+        WriteTestFile(JournalFile, c.Journal(dest, made, replaced, aside, stray));
+        if (c.ChangeAfter) {
+            // Another length: changed whatever the file system's time resolution.
+            WriteTestFile(made, "changed");
+            WriteTestFile(replaced, "changed");
+        }
+        ASSERT_EQ(OpenLeftJournal(JournalFile.c_str()), c.Found);
+        if (c.Found == LeftJournal::Committed) {
+            FinishCommittedJournal(&bounds, nullptr);
+        } else if (c.Found == LeftJournal::Opened) {
+            UndoResult result;
+            UndoInstallJournal(&result, &bounds);
+            EXPECT_TRUE(result.Complete);
+        }
+        EXPECT_FALSE(InstallJournalActive());
+        EXPECT_EQ(FileExists(made) ? ReadTestFile(made) : "", c.MadeAfter);
+        EXPECT_EQ(ReadTestFile(replaced), c.ReplacedAfter);
+        EXPECT_EQ(FileExists(aside), c.AsideAfter);
+        EXPECT_EQ(FileExists(stray), c.StrayAfter);
+        EXPECT_TRUE(QueryValue(HKEY_CURRENT_USER, TestKey, "Not ours").Type == REG_SZ)
+            << "not the product's key";
+        EXPECT_FALSE(FileExists(JournalFile));
+        if (c.Found == LeftJournal::Foreign) {
+            ASSERT_NE(KeptJournalPath()[0], '\0');
+            EXPECT_EQ(ReadTestFile(KeptJournalPath()), c.Journal(dest, made, replaced, aside, stray))
+                << "kept whole under another name";
+            DeleteFileA(KeptJournalPath());
+        }
+        EXPECT_TRUE(RemoveTree(dest));
+        EXPECT_TRUE(RemoveTree(outside));
+    }
+    ASSERT_TRUE(StartInstallJournal(JournalFile.c_str(), Temp.Path().c_str())); // for TearDown
+}
+
+// A cut run's temporaries go with its undo, whatever number the system gave their names (some
+// write it without leading zeros); a name not of this program's form stays.
+TEST_F(InstallJournalTest, TheTemporariesOfACutRunGoAndNoOtherFile)
+{
+    UndoResult ended;
+    UndoInstallJournal(&ended); // the fixture's own
+    const std::vector<std::string> ours = {Temp.Join("~vt925.tmp"), Temp.Join("~vxBEEF.tmp"),
+                                           Temp.Join("~vt1.tmp")};
+    const std::vector<std::string> others = {Temp.Join("~vtnothex.tmp"), Temp.Join("Other.tmp"),
+                                             Temp.Join("~vt12345.tmp")};
+    std::string journal = Header(Temp.Join("Dest"));
+    for (const std::vector<std::string>* files : {&ours, &others})
+        for (const std::string& file : *files) {
+            WriteTestFile(file, "temporary");
+            journal += "T\t" + file + "\r\n";
+        }
+    WriteTestFile(JournalFile, journal);
+    ASSERT_EQ(OpenLeftJournal(JournalFile.c_str()), LeftJournal::Opened);
+    UndoResult result;
+    UndoInstallJournal(&result);
+    EXPECT_TRUE(result.Complete);
+    for (const std::string& file : ours)
+        EXPECT_FALSE(FileExists(file)) << file;
+    for (const std::string& file : others)
+        EXPECT_TRUE(FileExists(file)) << file;
+    ASSERT_TRUE(StartInstallJournal(JournalFile.c_str(), Temp.Path().c_str())); // for TearDown
 }
 
 } // namespace

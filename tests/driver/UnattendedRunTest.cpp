@@ -130,8 +130,16 @@ TEST_F(UnattendedRun, QuietInstallIntoDirAndQuietUninstallThroughTheEntryShowNoW
     RegistryValue quiet = QueryValue(HKEY_LOCAL_MACHINE, Entry, "QuietUninstallString");
     EXPECT_EQ(quiet.Data, StoredText("\"" + dest + "\\Setup.exe\" /r /quiet"));
     EXPECT_FALSE(QueryValue(HKEY_LOCAL_MACHINE, RunKeyPath, "TPZ20").Found) << "No to the first question";
+    // The commit, before the questions, counts its disk flushes (a number of the package's).
+    std::vector<std::string> logged = DiagnosticLogLines(Log);
+    auto commit = std::find_if(logged.begin(), logged.end(), [](const std::string& line) {
+        return line.find("journal: committed; ") == 0 && line.find(" disk flushes") != std::string::npos;
+    });
+    ASSERT_NE(commit, logged.end());
+    EXPECT_EQ(commit - logged.begin(), 13) << "after the conversion, before the questions";
+    logged.erase(commit);
     EXPECT_EQ(
-        DiagnosticLogLines(Log),
+        logged,
         (std::vector<std::string>{
             "start: install, quiet: \"" + Program + "\" /quiet /dir=\"" + dest + "\" /log=" + Log,
             "guard: the product is not running",

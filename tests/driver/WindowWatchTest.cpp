@@ -11,14 +11,6 @@
 
 namespace {
 
-// The 32-bit build run through QEMU (scripts/test says which route it took).
-bool EmulatedRoute()
-{
-    char route[16] = "";
-    GetEnvironmentVariableA("ZORVANE_WINE_ROUTE", route, sizeof route);
-    return sizeof(void*) == 4 && lstrcmpA(route, "qemu") == 0;
-}
-
 TEST(WindowWatch, SeesAWindowShownForLessThan10MsOnAnyThreadAndNoneThatWasNeverShown)
 {
     const std::string program = BesideTests("BlinkWindow.exe");

@@ -2,6 +2,13 @@
 
 #include <gtest/gtest.h>
 
+bool EmulatedRoute()
+{
+    char route[16] = "";
+    GetEnvironmentVariableA("ZORVANE_WINE_ROUTE", route, sizeof route);
+    return sizeof(void*) == 4 && lstrcmpA(route, "qemu") == 0;
+}
+
 std::string BesideTests(const char* name)
 {
     char path[MAX_PATH] = "";

@@ -5,6 +5,10 @@
 
 #include <string>
 
+// True where this test program runs emulated: the 32-bit build through QEMU (scripts/test says
+// which route it took), where every program's start takes seconds.
+bool EmulatedRoute();
+
 // A program or file beside this test program.
 std::string BesideTests(const char* name);
 

@@ -79,11 +79,9 @@ MachineSnapshot TakeProductSnapshot(const std::vector<std::string>& folders)
 {
     char programs[MAX_PATH] = "";
     SHGetSpecialFolderPathA(nullptr, programs, CSIDL_PROGRAMS, FALSE);
-    char windows[MAX_PATH] = "";
-    GetWindowsDirectoryA(windows, sizeof windows);
     std::vector<std::string> all = folders;
     all.push_back(std::string(programs) + "\\TALVIQ Project Zorvane PE Demo");
-    all.push_back(std::string(windows) + "\\Zorvane Setup.jnl");
+    all.push_back(InstallJournalFile());
     MachineSnapshot snapshot = TakeSnapshot(
         all, {{HKEY_LOCAL_MACHINE,
                "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TALVIQ Project Zorvane PE 2.0"},
@@ -94,6 +92,13 @@ MachineSnapshot TakeProductSnapshot(const std::vector<std::string>& folders)
     for (const std::string& temporary : ExtractionTemporaries())
         snapshot["temporary " + temporary] = "";
     return snapshot;
+}
+
+std::string InstallJournalFile()
+{
+    char common[MAX_PATH] = "";
+    SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, common);
+    return std::string(common) + "\\TALVIQ Setup\\Zorvane Setup.jnl";
 }
 
 std::string SnapshotDifferences(const MachineSnapshot& before, const MachineSnapshot& after)

@@ -25,5 +25,8 @@ MachineSnapshot TakeSnapshot(const std::vector<std::string>& folders, const std:
 // ("Shared Tools"), the Run values and its settings keys.
 MachineSnapshot TakeProductSnapshot(const std::vector<std::string>& folders);
 
+// The install journal's path, in the machine-wide application-data folder.
+std::string InstallJournalFile();
+
 // One line per item added, removed or changed from before to after; empty when both are equal.
 std::string SnapshotDifferences(const MachineSnapshot& before, const MachineSnapshot& after);
