@@ -65,7 +65,7 @@ WatchedChild::WatchedChild(std::string commandLine, const TextTrigger* trigger)
 
 WatchedChild::~WatchedChild()
 {
-    if (Info.hProcess != nullptr && !Finished)
+    if (Info.hProcess != nullptr)
         Finish(0);
     if (Hook != nullptr)
         UnhookWinEvent(Hook);
@@ -112,9 +112,8 @@ bool WatchedChild::WaitForShown(const std::string& window, DWORD timeoutMs)
 
 DWORD WatchedChild::Finish(DWORD limitMs)
 {
-    if (Info.hProcess == nullptr || Finished)
+    if (Info.hProcess == nullptr)
         return ~0u;
-    Finished = true;
     const DWORD code = FinishChild(Info, limitMs);
     Info.hThread = Info.hProcess = nullptr;
     return code;

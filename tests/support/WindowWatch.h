@@ -50,5 +50,4 @@ private:
     HANDLE Shown = nullptr;
     struct WatchSection* Section = nullptr;
     HWINEVENTHOOK Hook = nullptr;
-    bool Finished = false;
 };
