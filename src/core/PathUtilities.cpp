@@ -1,11 +1,12 @@
 #include "core/PathUtilities.h"
 
-#include "core/InstallJournal.h"
-
 #include <stdio.h>
 #include <string.h>
 
 namespace {
+
+FolderMakingHook MakingHook;
+FolderMadeHook MadeHook;
 
 // Copies count bytes of source into a MAX_PATH buffer, cutting what does not fit.
 void CopyPart(char* target, const char* source, size_t count)
@@ -87,6 +88,12 @@ bool AppendPathComponent(char* path, const char* component)
     return true;
 }
 
+void SetFolderCreationHooks(FolderMakingHook making, FolderMadeHook made)
+{
+    MakingHook = making;
+    MadeHook = made;
+}
+
 bool CreateFolderChain(const char* path, int* created)
 {
     size_t length = BoundedLength(path);
@@ -115,9 +122,10 @@ bool CreateFolderChain(const char* path, int* created)
 
         DWORD attributes = GetFileAttributesA(work);
         if (attributes == INVALID_FILE_ATTRIBUTES) {
-            if (!JournalFolderCreation(work) || !CreateDirectoryA(work, nullptr))
+            if ((MakingHook != nullptr && !MakingHook(work)) || !CreateDirectoryA(work, nullptr))
                 return false;
-            JournalChangeDone();
+            if (MadeHook != nullptr)
+                MadeHook();
             madeAny = 1;
         } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
             return false;

@@ -21,9 +21,16 @@ bool AppendPathComponent(char* path, const char* component);
 // Creates every missing folder of path; its first component (a drive) is taken to exist.
 // On success stores in *created (when given) whether any folder was made. False on a path without
 // a backslash, a component that is a file, or a folder the system refuses to create; the folders
-// made before the failure stay. While an install journal is active, each folder is recorded in it
-// before it is made, and a journal that cannot take the record fails the call.
+// made before the failure stay. Each folder it makes is told to the hooks of SetFolderCreationHooks:
+// the making hook before (its false fails the call, the folder not made), the made hook after.
 bool CreateFolderChain(const char* path, int* created = nullptr);
+
+// Who is told of each folder CreateFolderChain makes: the making hook before it is made (false
+// refuses it), the made hook once it exists. The run wires the install journal's pair here, so that
+// an undo knows every folder it made; null for either tells nobody.
+typedef bool (*FolderMakingHook)(const char* folder);
+typedef void (*FolderMadeHook)();
+void SetFolderCreationHooks(FolderMakingHook making, FolderMadeHook made);
 
 // Removes the folder, then each parent while the system lets it (only empty folders go).
 // True only when the walk removed the path's first component itself.

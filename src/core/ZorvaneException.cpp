@@ -94,8 +94,3 @@ const char* ComposeMessageText(const ZorvaneException& error)
              error.ErrorCode, error.SystemText);
     return MessageTextBuffer;
 }
-
-void ShowError(const ZorvaneException& error, HWND owner, int exitCode)
-{
-    ShowMessage(owner, ComposeMessageText(error), "Setup", MB_OK | MB_ICONERROR, IDOK, exitCode);
-}

@@ -1,7 +1,6 @@
-// The one error type of the setup program and the text shown for it.
+// The one error type of the setup program and the text composed for it; the driver shows it
+// (driver/UserMessages ShowError).
 #pragma once
-
-#include "core/UserMessages.h"
 
 #include <windows.h>
 
@@ -52,7 +51,3 @@ extern char MessageTextBuffer[1024];
 // Returns the user-facing text of the exception: a pointer into MessageTextBuffer, or for
 // ErrOwnText the exception's own FileName.
 const char* ComposeMessageText(const ZorvaneException& error);
-
-// Shows the composed text in a modal message box (caption "Setup", error icon, OK) owned by owner;
-// an unattended run logs it and ends with exitCode instead (ShowMessage).
-void ShowError(const ZorvaneException& error, HWND owner, int exitCode = ExitFailure);

@@ -2,7 +2,7 @@
 // after one - or /; install otherwise) and the switches of unattended runs.
 #pragma once
 
-#include "core/SetupState.h"
+#include "driver/RunOptions.h"
 
 // 1 when commandLine (a raw process command line, the program name first, quoted or not) asks
 // for uninstall, else 0. Only the first character of the first argument decides, after at most

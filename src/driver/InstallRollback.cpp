@@ -4,8 +4,10 @@
 #include "core/InstallJournal.h"
 #include "core/SetupState.h"
 #include "core/StartMenuFolders.h"
-#include "core/UserMessages.h"
 #include "core/ZorvaneException.h"
+#include "driver/RunOptions.h"
+#include "driver/RunWindows.h"
+#include "driver/UserMessages.h"
 #include "payload/BootTimeDeletion.h"
 #include "system/ProductRegistration.h"
 #include "ui/ProgressDisplay.h"
@@ -47,7 +49,7 @@ bool PlayBackwards(HWND backdrop)
 {
     ProductBounds bounds;
     FindProductBounds(backdrop, &bounds);
-    HWND progress = CreateProgressDisplay(backdrop);
+    HWND progress = ShowProgress(backdrop);
     SetProgressStatus(progress, UndoingText);
     // A passive run's windows paint on their own thread; the interactive one paints here, once.
     if (progress != nullptr && GetWindowThreadProcessId(progress, nullptr) == GetCurrentThreadId())

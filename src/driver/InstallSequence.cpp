@@ -4,12 +4,14 @@
 #include "core/FileAccess.h"
 #include "core/InstallJournal.h"
 #include "core/PathUtilities.h"
-#include "core/UserMessages.h"
 #include "core/ZorvaneException.h"
 #include "driver/InstallRollback.h"
 #include "driver/ProgramStart.h"
+#include "driver/RunOptions.h"
 #include "driver/RunOutcome.h"
+#include "driver/RunWindows.h"
 #include "driver/RunningInstanceGuard.h"
+#include "driver/UserMessages.h"
 #include "core/SetupState.h"
 #include "payload/BootTimeDeletion.h"
 #include "payload/InstallLog.h"
@@ -18,7 +20,6 @@
 #include "system/ProductRegistration.h"
 #include "system/Registry.h"
 #include "system/Shortcuts.h"
-#include "ui/DestinationChoice.h"
 #include "ui/InstallWizard.h"
 #include "ui/ProgressDisplay.h"
 
@@ -65,6 +66,24 @@ void ShowDestinationTooLong(HWND owner)
              "The destination folder's name is too long:\r%s\rPlease choose a folder with a shorter name.",
              DestinationFolder);
     ShowMessage(owner, text, SetupCaption, MB_OK | MB_ICONERROR, IDOK, ExitFailure);
+}
+
+// Where the installation goes. folder: the installation folder itself, decided by the caller (/dir,
+// or the folder of the product installed before), or null. Interactive: the wizard, proposing
+// folder when given, else the base folder in DestinationFolder, with its result (-1: it could not
+// be shown). Unattended: DestinationFolder becomes folder when given, else the default base folder
+// joined with ProductFolderSuffix, and the result is 1; 0, unchanged, when the suffix does not fit.
+int ChooseDestination(HWND owner, const char* folder)
+{
+    if (folder != nullptr)
+        lstrcpynA(DestinationFolder, folder, sizeof DestinationFolder);
+    if (!IsUnattended())
+        return RunInstallWizard(owner, folder != nullptr);
+    // A given folder is the installation folder itself: an administrator chose it whole, or the
+    // installed product lives there.
+    if (folder != nullptr)
+        return 1;
+    return AppendPathComponent(DestinationFolder, ProductFolderSuffix) ? 1 : 0;
 }
 
 // The running program's own file. Throws ErrFileNotFound naming what the system gave when the
@@ -342,7 +361,7 @@ void RunInstall(HWND backdrop)
     char productCommand[ProductCommandSize];
     FormatProductCommand(productCommand, DestinationFolder); // fits: DestinationHoldsItsNames
 
-    HWND progress = CreateProgressDisplay(backdrop);
+    HWND progress = ShowProgress(backdrop);
     try {
         InstallWithProgress(backdrop, progress, *package, *log, productCommand);
     } catch (const ZorvaneException& error) {

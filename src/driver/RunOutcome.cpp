@@ -1,9 +1,9 @@
 #include "driver/RunOutcome.h"
 
 #include "core/DiagnosticLog.h"
-#include "core/SetupState.h"
-#include "core/UserMessages.h"
+#include "driver/UserMessages.h"
 #include "payload/BootTimeDeletion.h"
+#include "ui/WindowStop.h"
 
 int FailureExitCode(const ZorvaneException& error, const char* packagePath)
 {
@@ -15,7 +15,7 @@ int FailureExitCode(const ZorvaneException& error, const char* packagePath)
     return ExitFailure;
 }
 
-bool StopRequested() { return CancelRequested; }
+bool StopRequested() { return StopAsked(); }
 
 bool StoppedHere()
 {

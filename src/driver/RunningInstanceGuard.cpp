@@ -1,7 +1,7 @@
 #include "driver/RunningInstanceGuard.h"
 
 #include "core/PathUtilities.h"
-#include "core/UserMessages.h"
+#include "driver/UserMessages.h"
 
 #include <tlhelp32.h>
 

@@ -1,17 +1,18 @@
 #include "driver/SetupRun.h"
 
 #include "core/DiagnosticLog.h"
+#include "core/InstallJournal.h"
+#include "core/PathUtilities.h"
 #include "core/SystemLibraries.h"
 #include "core/SetupState.h"
-#include "core/UserMessages.h"
 #include "driver/CommandLine.h"
 #include "driver/InstallSequence.h"
+#include "driver/RunOptions.h"
 #include "driver/RunOutcome.h"
+#include "driver/RunWindows.h"
 #include "driver/RunningInstanceGuard.h"
 #include "driver/UninstallSequence.h"
-#include "resource.h"
-#include "ui/BackdropWindow.h"
-#include "ui/PassiveWindows.h"
+#include "driver/UserMessages.h"
 
 #include <objbase.h>
 #include <stdio.h>
@@ -33,30 +34,15 @@ void LogStart()
 
 void RunSequence()
 {
-    const bool windowed = RunOptions.Ui != UiLevel::Quiet;
-    if (windowed) {
-        RegisterBackdropClass();
-        WizardBitmap = static_cast<HBITMAP>(LoadImageA(ModuleInstance, MAKEINTRESOURCEA(IDB_WIZARD),
-                                                       IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-    }
-    // Nobody answers anything in a passive run: its windows get a thread of their own that keeps
-    // them answering while the install thread works or waits.
-    const bool passive = RunOptions.Ui == UiLevel::Passive;
-    HWND backdrop = passive ? StartPassiveWindows() : CreateBackdropWindow();
-
+    HWND backdrop = PutUpRunWindows();
     // A journal left by a run that did not end is acted on by the sequence, once it has passed the
     // guard and goes on to change the machine.
     if (UninstallMode == 1)
         RunUninstall(backdrop);
     else
         RunInstall(backdrop);
-
-    if (passive)
-        StopPassiveWindows();
+    TakeDownRunWindows();
     RecordFilesLeftForRestart();
-
-    if (WizardBitmap != nullptr)
-        DeleteObject(WizardBitmap);
 }
 
 } // namespace
@@ -64,6 +50,8 @@ void RunSequence()
 int RunSetup(HINSTANCE instance)
 {
     ModuleInstance = instance;
+    // Every folder the run makes is the install journal's to undo.
+    SetFolderCreationHooks(JournalFolderCreation, JournalChangeDone);
     ParseCommandLine();
     // A quiet run shows no window: it loads no common controls and joins COM's free-threaded
     // apartment, which needs no window of its own. Under Wine either would start the desktop

@@ -2,13 +2,12 @@
 
 #include "core/DiagnosticLog.h"
 #include "core/InstallJournal.h"
-#include "core/SetupState.h"
 #include "core/PathUtilities.h"
-#include "core/UserMessages.h"
 #include "driver/InstallRollback.h"
 #include "driver/ProgramStart.h"
 #include "driver/RunOutcome.h"
 #include "driver/RunningInstanceGuard.h"
+#include "driver/UserMessages.h"
 #include "payload/LogRemoval.h"
 #include "system/ProductRegistration.h"
 #include "system/Registry.h"
@@ -33,6 +32,9 @@ const char UnregisterFailedText[] = "Failed to unregister TALVIQ Project Zorvane
 const char RemovedText[] =
     "Uninstall removed program files.\rYou should reboot your computer to complete uninstall.";
 const char ErrorsText[] = "There were errors during uninstall.";
+const char NoLogQuestion[] =
+    "Project Zorvane Uninstaller can't remove program files from your system without the "
+    "log file.\rDo you wish the Uninstaller to clear the registry entries only?";
 
 const char UnregisterSwitch[] = " /UnRegServer";
 const DWORD UnregisterTimeoutMs = 10000;
@@ -56,6 +58,24 @@ void UnregisterProduct(HWND backdrop, const char* installationFolder)
         }
     }
     ShowMessage(backdrop, UnregisterFailedText, UnregisterCaption, MB_OK | MB_ICONERROR, IDOK, ExitFailure);
+}
+
+// Removes what the log names and decides what its outcome means: without a log the user may have
+// the registry entries cleared alone (true on Yes); a log that cannot be read is shown. True when
+// the registry entries are to go.
+bool RemoveFilesOfLog(HWND backdrop, const char* installationFolder, bool resumed)
+{
+    LogRemovalResult removal = RemoveLoggedFiles(backdrop, installationFolder, resumed);
+    switch (removal.Outcome) {
+    case LogRemovalOutcome::Removed:
+        return true;
+    case LogRemovalOutcome::NoLog:
+        return ShowMessage(backdrop, NoLogQuestion, UninstallCaption, MB_YESNO | MB_ICONERROR, IDNO) == IDYES;
+    case LogRemovalOutcome::ReadFailed:
+        ShowError(*removal.ReadError, backdrop);
+        break;
+    }
+    return false;
 }
 
 } // namespace
@@ -121,7 +141,7 @@ void RunUninstall(HWND backdrop)
     // product left in use make the run ask for a restart (the driver's RecordFilesLeftForRestart).
     const char* finalText = ErrorsText;
     int exitCode = ExitFailure;
-    if (RemoveLoggedFiles(backdrop, installationFolder, resumed == LeftUninstall::Resumed) != 0) {
+    if (RemoveFilesOfLog(backdrop, installationFolder, resumed == LeftUninstall::Resumed)) {
         WriteLogLine("removal", "done; Setup.exe is deleted at the next restart");
         RemoveProductRegistration();
         JournalChangeDone();

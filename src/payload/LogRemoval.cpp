@@ -4,7 +4,6 @@
 #include "core/InstallJournal.h"
 #include "core/PathUtilities.h"
 #include "core/StartMenuFolders.h"
-#include "core/UserMessages.h"
 #include "core/ZorvaneException.h"
 #include "format/PackageFormat.h"
 #include "payload/BootTimeDeletion.h"
@@ -20,10 +19,6 @@
 
 namespace {
 
-const char NoLogQuestion[] =
-    "Project Zorvane Uninstaller can't remove program files from your system without the "
-    "log file.\rDo you wish the Uninstaller to clear the registry entries only?";
-const char UninstallCaption[] = "Uninstall";
 const char UninstallerName[] = "Setup.exe";
 
 // A line keeps at most 459 characters; a record never needs more than 260.
@@ -194,7 +189,7 @@ bool NormalizeInstallationFolder(char* folder)
     return true;
 }
 
-int RemoveLoggedFiles(HWND owner, const char* installationFolder, bool logDeleted)
+LogRemovalResult RemoveLoggedFiles(HWND owner, const char* installationFolder, bool logDeleted)
 {
     char logPath[MAX_PATH];
     lstrcpynA(logPath, installationFolder, sizeof logPath);
@@ -207,12 +202,10 @@ int RemoveLoggedFiles(HWND owner, const char* installationFolder, bool logDelete
     }
     if (!log && logDeleted) {
         RequestUninstallerDeletion(installationFolder);
-        return 1;
+        return {LogRemovalOutcome::Removed, std::nullopt};
     }
     if (!log)
-        return ShowMessage(owner, NoLogQuestion, UninstallCaption, MB_YESNO | MB_ICONERROR, IDNO) == IDYES
-                   ? 1
-                   : 0;
+        return {LogRemovalOutcome::NoLog, std::nullopt};
 
     AllowedFolders allowed;
     FindAllowedFolders(owner, installationFolder, &allowed);
@@ -222,14 +215,12 @@ int RemoveLoggedFiles(HWND owner, const char* installationFolder, bool logDelete
         log->Seek(0, FILE_BEGIN);
         RemovalPass(*log, FolderRecord, allowed);
     } catch (const ZorvaneException& error) {
-        log.reset();
-        ShowError(error, owner);
-        return 0;
+        return {LogRemovalOutcome::ReadFailed, error};
     }
     log.reset();
     DeleteFileA(logPath);
     JournalChangeDone();
     RequestUninstallerDeletion(installationFolder);
     JournalChangeDone();
-    return 1;
+    return {LogRemovalOutcome::Removed, std::nullopt};
 }

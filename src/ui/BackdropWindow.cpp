@@ -2,6 +2,7 @@
 
 #include "core/ProductVersion.h"
 #include "core/SetupState.h"
+#include "ui/WindowStop.h"
 #include "resource.h"
 
 #include <stdio.h>
@@ -29,6 +30,9 @@ const int TitleTop = 35;
 const int ShadowOffset = 4;
 const int BottomMargin = 35;
 
+// The title the backdrop paints, as the driver told it.
+bool PaintsUninstallTitle;
+
 HFONT CreateBackdropFont(int height, int weight, BOOL italic, const char* face)
 {
     return CreateFontA(height, 0, 0, 0, weight, italic, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
@@ -41,7 +45,7 @@ void PaintBackdrop(HDC dc, const RECT& client)
 {
     HFONT titleFont = CreateBackdropFont(-32, FW_BOLD, TRUE, "Times New Roman");
     HFONT smallFont = CreateBackdropFont(-8, FW_DONTCARE, FALSE, "MS Sans Serif");
-    const char* title = UninstallMode ? UninstallTitle : SetupTitle;
+    const char* title = PaintsUninstallTitle ? UninstallTitle : SetupTitle;
     const int titleLength = lstrlenA(title);
 
     // Band i spans (i * height) / 255 to ((i + 1) * height) / 255, so the bands tile the client
@@ -82,8 +86,8 @@ void PaintBackdrop(HDC dc, const RECT& client)
 
 LRESULT CALLBACK BackdropWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_CLOSE && RunOptions.Ui == UiLevel::Passive) {
-        CancelRequested = true;
+    if (message == WM_CLOSE && CloseMeansStop()) {
+        NoteStopAsked();
         return 0;
     }
     if (message == RunWorkMessage)
@@ -113,10 +117,10 @@ void RegisterBackdropClass()
     RegisterClassA(&windowClass);
 }
 
+void SetBackdropTitle(bool uninstall) { PaintsUninstallTitle = uninstall; }
+
 HWND CreateBackdropWindow()
 {
-    if (RunOptions.Ui == UiLevel::Quiet)
-        return nullptr;
     return CreateWindowExA(0, BackdropClassName, SetupTitle, WS_POPUP | WS_VISIBLE, 0, 0,
                            GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr,
                            ModuleInstance, nullptr);

@@ -14,8 +14,9 @@ extern const char BackdropClassName[];
 // The maker's notice in the bottom line: 31 characters of the ANSI code page.
 extern const char MakerNotice[];
 
-// Paints the backdrop on WM_ERASEBKGND into the device context in wParam and returns 1. In a passive
-// run a close (WM_CLOSE) sets CancelRequested and leaves the window in place. Runs the work that
+// Paints the backdrop on WM_ERASEBKGND into the device context in wParam and returns 1. While a close
+// means stop (SetCloseMeansStop), WM_CLOSE is noted as the user's request (NoteStopAsked) and leaves
+// the window in place. Runs the work that
 // RunOnWindowThread hands it. Passes every other message to DefWindowProcA.
 LRESULT CALLBACK BackdropWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -30,9 +31,12 @@ LRESULT RunOnWindowThread(HWND backdrop, WindowThreadWork work, WPARAM argument)
 // The result is not examined: without the class, CreateBackdropWindow returns null.
 void RegisterBackdropClass();
 
+// Which title every painting from now on shows: UninstallTitle when uninstall, else SetupTitle
+// (the window text stays SetupTitle). SetupTitle until told.
+void SetBackdropTitle(bool uninstall);
+
 // Creates the visible, borderless backdrop over the whole primary screen (size read now, not
-// followed later), with the window text SetupTitle. Null when the class is missing, and in a quiet
-// run, which shows no window.
+// followed later), with the window text SetupTitle. Null when the class is missing.
 HWND CreateBackdropWindow();
 
 // Draws the whole picture into dc over client (logical units; the texts are placed from the

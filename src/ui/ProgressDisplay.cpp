@@ -1,8 +1,8 @@
 #include "ui/ProgressDisplay.h"
 
-#include "core/SetupState.h"
 #include "resource.h"
 #include "ui/BackdropWindow.h"
+#include "ui/WindowStop.h"
 
 #include <commctrl.h>
 
@@ -42,8 +42,8 @@ bool OnOtherThread(HWND window) { return GetWindowThreadProcessId(window, nullpt
 
 INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
-    if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL && RunOptions.Ui == UiLevel::Passive) {
-        CancelRequested = true;
+    if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL && CloseMeansStop()) {
+        NoteStopAsked();
         return 1;
     }
     if (message == ProgressCloseMessage) {
@@ -59,8 +59,6 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 
 HWND CreateProgressDisplay(HWND owner)
 {
-    if (RunOptions.Ui == UiLevel::Quiet)
-        return nullptr;
     if (owner == nullptr || !OnOtherThread(owner))
         return reinterpret_cast<HWND>(CreateOnOwnerThread(owner, 0));
     HWND dialog = reinterpret_cast<HWND>(RunOnWindowThread(owner, CreateOnOwnerThread, 0));

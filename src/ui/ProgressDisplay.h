@@ -6,8 +6,9 @@
 
 #include <windows.h>
 
-// Initialises the bar (range 0 to 100, position 0) and returns 1 on WM_INITDIALOG. In a passive run
-// the Cancel button sets CancelRequested; otherwise it has no effect, as nothing else is handled.
+// Initialises the bar (range 0 to 100, position 0) and returns 1 on WM_INITDIALOG. While a close
+// means stop (SetCloseMeansStop) the Cancel button is noted as the user's request (NoteStopAsked);
+// otherwise it has no effect, as nothing else is handled.
 // ProgressCloseMessage destroys the dialog.
 INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -17,8 +18,8 @@ const UINT ProgressCloseMessage = WM_APP + 7;
 // Creates the dialog from template IDD_PROGRESS of the program's own module, owned by owner,
 // visible and centred: on owner's thread when owner belongs to another thread (the passive
 // windows' thread, which must be handling its messages). The common controls must be initialised.
-// Returns null when the dialog cannot be made, and in a quiet run, which shows no window; every
-// update below then does nothing.
+// Returns null when the dialog cannot be made; every update below then does nothing (a null dialog,
+// as a run without windows passes, too).
 HWND CreateProgressDisplay(HWND owner);
 
 // Destroys the dialog made by CreateProgressDisplay, whichever thread it belongs to. Nothing for null.

@@ -19,9 +19,15 @@ const char TestKey[] = "Software\\Zorvane Journal Test";
 
 class InstallJournalTest : public testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(StartInstallJournal(JournalFile.c_str(), Temp.Path().c_str())); }
+    void SetUp() override
+    {
+        // As the run wires it: every folder a chain makes is the journal's to undo.
+        SetFolderCreationHooks(JournalFolderCreation, JournalChangeDone);
+        ASSERT_TRUE(StartInstallJournal(JournalFile.c_str(), Temp.Path().c_str()));
+    }
     void TearDown() override
     {
+        SetFolderCreationHooks(nullptr, nullptr);
         UndoResult result;
         UndoInstallJournal(&result);
         EXPECT_FALSE(InstallJournalActive());

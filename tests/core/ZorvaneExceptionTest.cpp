@@ -1,11 +1,8 @@
 #include "core/ZorvaneException.h"
 
-#include "support/UiDriver.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 
 namespace {
 
@@ -134,29 +131,4 @@ TEST(ComposeMessageText, LongestTextFitsWhole)
     std::string text = ComposeMessageText(error);
     EXPECT_EQ(text, "Failed to create folder: " + path + "\r\x95 " + std::string(255, 's'));
     EXPECT_EQ(MessageTextBuffer[text.size()], '\0');
-}
-
-TEST(ShowError, ShowsComposedTextCaptionedSetupWithErrorIconAndOk)
-{
-    ZorvaneException error = MadeAfterError(ERROR_FILE_NOT_FOUND, ErrFileNotFound, "C:\\pkg\\Setup.z");
-    const std::string expected = ComposeMessageText(error);
-
-    MessageBoxContent seen;
-    bool found = false;
-    std::thread user([&] {
-        HWND box = WaitForWindow(DialogClass, "Setup");
-        if (box == nullptr)
-            return;
-        found = true;
-        seen = ReadMessageBox(box);
-        PressButton(box, IDOK);
-    });
-    ShowError(error, nullptr);
-    user.join();
-
-    ASSERT_TRUE(found) << "no message box captioned Setup appeared";
-    EXPECT_EQ(seen.Caption, "Setup");
-    EXPECT_EQ(seen.Text, expected);
-    EXPECT_EQ(seen.Icon, StandardMessageBoxIcon(MB_ICONERROR));
-    EXPECT_EQ(seen.ButtonIds, std::vector<int>{IDOK});
 }

@@ -1,6 +1,6 @@
 #include "driver/CommandLine.h"
 
-#include "core/SetupState.h"
+#include "driver/RunOptions.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "driver/RunningInstanceGuard.h"
 
 #include "core/PathUtilities.h"
-#include "core/SetupState.h"
-#include "core/UserMessages.h"
+#include "driver/RunOptions.h"
+#include "driver/UserMessages.h"
 #include "support/ChildProcess.h"
 #include "support/ScopedTempDir.h"
 #include "support/UiDriver.h"

@@ -174,7 +174,9 @@ TEST(HostileInput, InstallLogsRemoveOnlyWhatLiesInTheInstallation)
             dir.Path());
         WriteTestFile(install + "\\Setup.log", text);
 
-        int result = RemoveLoggedFiles(nullptr, install.c_str());
+        // 1 when the log was processed to its end, as the corpus table has it.
+        int result =
+            RemoveLoggedFiles(nullptr, install.c_str()).Outcome == LogRemovalOutcome::Removed ? 1 : 0;
 
         std::istringstream expected(Replaced(Replaced(c.Expected, "{I}", install), "{O}", outside));
         std::string word;

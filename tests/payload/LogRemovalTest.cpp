@@ -44,7 +44,7 @@ TEST(RemoveLoggedFiles, DeletesFilesBeforeFolderChainsAndAsksForTheUninstallersD
               "#" + inst + "\\Shared\\Sub\\", "", "*" + inst + "\\keep.txt", "#" + inst + "\\Empty\\Deeper",
               "+" + inst + "\\Shared\\Sub\\x.txt", "+" + inst + "\\tpz2.exe", "+" + inst + "\\Readme.txt"});
 
-    EXPECT_EQ(RemoveLoggedFiles(nullptr, inst.c_str()), 1);
+    EXPECT_EQ(RemoveLoggedFiles(nullptr, inst.c_str()).Outcome, LogRemovalOutcome::Removed);
 
     for (const char* gone :
          {"\\tpz2.exe", "\\Readme.txt", "\\Data", "\\Shared\\Sub", "\\Empty", "\\Setup.log"})
@@ -98,7 +98,7 @@ TEST(RemoveLoggedFiles, ActsOnlyOnRecordsInsideTheInstallationSystemOrStartMenuF
     GetCurrentDirectoryA(sizeof current, current);
     SetCurrentDirectoryA(out.c_str()); // where the relative record "f" points
 
-    EXPECT_EQ(RemoveLoggedFiles(nullptr, inst.c_str()), 1);
+    EXPECT_EQ(RemoveLoggedFiles(nullptr, inst.c_str()).Outcome, LogRemovalOutcome::Removed);
     CloseHandle(held);
 
     SetCurrentDirectoryA(current);
@@ -119,6 +119,31 @@ TEST(RemoveLoggedFiles, ActsOnlyOnRecordsInsideTheInstallationSystemOrStartMenuF
     DeleteFileA(systemFile.c_str());
     RemoveTree(menu);
     RemoveTree(menu + " Extra");
+}
+
+TEST(RemoveLoggedFiles, WithoutALogTouchesNothingAndSaysSoUnlessAResumedRunDeletedItAlready)
+{
+    SavedBootRequests saved;
+    ScopedTempDir dir;
+    const std::string inst = dir.Join("Project Zorvane PE");
+    CreateDirectoryA(inst.c_str(), nullptr);
+    WriteTestFile(inst + "\\tpz2.exe", "x");
+    // A folder where the log should be: it cannot be opened as one.
+    for (bool logIsFolder : {false, true}) {
+        SCOPED_TRACE(logIsFolder ? "a folder named Setup.log" : "no Setup.log");
+        if (logIsFolder)
+            CreateDirectoryA((inst + "\\Setup.log").c_str(), nullptr);
+        LogRemovalResult result = RemoveLoggedFiles(nullptr, inst.c_str());
+        EXPECT_EQ(result.Outcome, LogRemovalOutcome::NoLog);
+        EXPECT_FALSE(result.ReadError.has_value());
+        EXPECT_TRUE(FileExists(inst + "\\tpz2.exe"));
+        EXPECT_FALSE(IsPendingDeletion(inst + "\\Setup.exe")) << "nothing is asked of the next restart";
+    }
+    LogRemovalResult resumed = RemoveLoggedFiles(nullptr, inst.c_str(), true);
+    EXPECT_EQ(resumed.Outcome, LogRemovalOutcome::Removed);
+    EXPECT_TRUE(IsPendingDeletion(inst + "\\Setup.exe"))
+        << "the cut run removed the files: only Setup.exe is left";
+    EXPECT_TRUE(FileExists(inst + "\\tpz2.exe")) << "no log, no record acted on";
 }
 
 } // namespace

@@ -111,15 +111,16 @@ TEST(BackdropWindow, PaintsTheTitleOfItsModeOverAShadowAndTheBottomLinesByTheSma
     const int noticeTop = versionTop + 12 * letter.cy / 10;
 
     const char* titles[] = {"TALVIQ Project Zorvane 2 Demo Setup", "TALVIQ Project Zorvane 2 Demo Uninstall"};
-    for (UninstallMode = 0; UninstallMode < 2; ++UninstallMode) {
-        SCOPED_TRACE(UninstallMode);
+    for (int uninstall = 0; uninstall < 2; ++uninstall) {
+        SCOPED_TRACE(uninstall);
+        SetBackdropTitle(uninstall == 1);
         Canvas canvas(client.right, client.bottom);
         EXPECT_EQ(SendMessageA(window, WM_ERASEBKGND, reinterpret_cast<WPARAM>(canvas.Dc), 0), 1);
         EXPECT_EQ(WindowText(window), titles[0]);
 
         const RECT title = Ink(canvas, 0, 120);
-        EXPECT_EQ(Text(title), Text(ExpectedInk(canvas, titles[UninstallMode], -32, 700, TRUE,
-                                                "Times New Roman", 35, 35)));
+        EXPECT_EQ(Text(title),
+                  Text(ExpectedInk(canvas, titles[uninstall], -32, 700, TRUE, "Times New Roman", 35, 35)));
         const RECT shadow = Ink(canvas, 0, 120, true);
         EXPECT_EQ(shadow.right, title.right + 4);
         EXPECT_EQ(shadow.bottom, title.bottom + 4);
@@ -131,7 +132,7 @@ TEST(BackdropWindow, PaintsTheTitleOfItsModeOverAShadowAndTheBottomLinesByTheSma
                   Text(ExpectedInk(canvas, MakerNotice, -8, 0, FALSE, "MS Sans Serif", 35, noticeTop)));
     }
     EXPECT_EQ(strlen(MakerNotice), 31u);
-    UninstallMode = 0;
+    SetBackdropTitle(false);
     DestroyWindow(window);
 }
 

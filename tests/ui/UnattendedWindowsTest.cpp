@@ -1,12 +1,13 @@
-// The windows of unattended runs: none in a quiet run; in a passive run they live on a thread of
-// their own, answer at once whatever the install thread does, show the progress handed to them,
-// and a close of the backdrop or the progress dialog's Cancel asks the run to stop.
+// The windows of a passive run: they live on a thread of their own, answer at once whatever the
+// install thread does, show the progress handed to them, and, told that a close means stop, report
+// a close of the backdrop or the progress dialog's Cancel as the user's request to stop.
 #include "core/SetupState.h"
-#include "core/UserMessages.h"
 #include "core/ZorvaneException.h"
+#include "driver/UserMessages.h"
 #include "ui/BackdropWindow.h"
 #include "ui/PassiveWindows.h"
 #include "ui/ProgressDisplay.h"
+#include "ui/WindowStop.h"
 
 #include <commctrl.h>
 
@@ -27,8 +28,8 @@ protected:
     }
     void TearDown() override
     {
-        ZeroMemory(&RunOptions, sizeof RunOptions);
-        CancelRequested = false;
+        SetCloseMeansStop(false);
+        ClearStopAsked();
         ClearExitCode();
     }
 };
@@ -45,14 +46,6 @@ std::string UpdateThrows(HWND progress, bool position)
         return ComposeMessageText(error);
     }
     return "";
-}
-
-TEST_F(UnattendedWindowsTest, AQuietRunMakesNeitherBackdropNorProgress)
-{
-    RunOptions.Ui = UiLevel::Quiet;
-    EXPECT_EQ(CreateBackdropWindow(), nullptr);
-    EXPECT_EQ(CreateProgressDisplay(nullptr), nullptr);
-    EXPECT_EQ(UpdateThrows(nullptr, false), "") << "the updates of a missing dialog do nothing";
 }
 
 // Polls until check holds, at most timeoutMs; true when it did.
@@ -77,7 +70,7 @@ TEST_F(UnattendedWindowsTest, PassiveWindowsAnswerWhileTheRunIsBusyShowItsProgre
     HWND interactive = CreateProgressDisplay(nullptr);
     ASSERT_NE(interactive, nullptr);
     SendMessageA(interactive, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-    EXPECT_FALSE(CancelRequested);
+    EXPECT_FALSE(StopAsked());
     EXPECT_EQ(UpdateThrows(interactive, false), "");
     EXPECT_EQ(StatusText(interactive), "Readme.txt") << "shown at once on its own thread";
     CloseProgressDisplay(interactive);
@@ -86,8 +79,8 @@ TEST_F(UnattendedWindowsTest, PassiveWindowsAnswerWhileTheRunIsBusyShowItsProgre
     // How the user closes a passive run: the dialog's Cancel button, or the backdrop's close (Alt+F4).
     for (bool byBackdrop : {false, true}) {
         SCOPED_TRACE(byBackdrop ? "backdrop" : "Cancel");
-        RunOptions.Ui = UiLevel::Passive;
-        CancelRequested = false;
+        SetCloseMeansStop(true); // as the driver tells the windows of a passive run
+        ClearStopAsked();
         HWND backdrop = StartPassiveWindows();
         ASSERT_NE(backdrop, nullptr);
         EXPECT_NE(GetWindowThreadProcessId(backdrop, nullptr), GetCurrentThreadId());
@@ -106,7 +99,7 @@ TEST_F(UnattendedWindowsTest, PassiveWindowsAnswerWhileTheRunIsBusyShowItsProgre
             PostMessageA(backdrop, WM_CLOSE, 0, 0);
         else
             PostMessageA(progress, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-        EXPECT_TRUE(Within(100, [] { return CancelRequested.load(); })) << "taken without any update";
+        EXPECT_TRUE(Within(100, [] { return StopAsked(); })) << "taken without any update";
         EXPECT_EQ(UpdateThrows(progress, true), "")
             << "the updates never throw: the run stops where it is safe";
         EXPECT_EQ(RunExitCode(), ExitSuccess) << "the exit code is the run's to decide";

@@ -1,11 +1,9 @@
-#include "core/UserMessages.h"
+#include "driver/UserMessages.h"
 
 #include "core/DiagnosticLog.h"
-#include "core/SetupState.h"
+#include "driver/RunOptions.h"
 
 #include <stdio.h>
-
-const char CancelledText[] = "Setup was cancelled by the user.";
 
 namespace {
 
@@ -72,3 +70,8 @@ void RecordExitCode(int code)
 int RunExitCode() { return Outcome; }
 
 void ClearExitCode() { Outcome = ExitSuccess; }
+
+void ShowError(const ZorvaneException& error, HWND owner, int exitCode)
+{
+    ShowMessage(owner, ComposeMessageText(error), "Setup", MB_OK | MB_ICONERROR, IDOK, exitCode);
+}

@@ -1,14 +1,16 @@
-#include "core/UserMessages.h"
+#include "driver/UserMessages.h"
 
 #include "core/DiagnosticLog.h"
-#include "core/SetupState.h"
 #include "core/ZorvaneException.h"
+#include "driver/RunOptions.h"
 #include "support/MessageBoxScript.h"
 #include "support/ScopedTempDir.h"
+#include "support/UiDriver.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -99,6 +101,32 @@ TEST_F(UserMessagesTest, TheFirstFailureDecidesAndARestartOnlyReplacesSuccess)
             RecordExitCode(code);
         EXPECT_EQ(RunExitCode(), c.Outcome) << testing::PrintToString(c.Recorded);
     }
+}
+
+TEST(ShowError, ShowsComposedTextCaptionedSetupWithErrorIconAndOk)
+{
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    ZorvaneException error(ErrFileNotFound, "C:\\pkg\\Setup.z");
+    const std::string expected = ComposeMessageText(error);
+
+    MessageBoxContent seen;
+    bool found = false;
+    std::thread user([&] {
+        HWND box = WaitForWindow(DialogClass, "Setup");
+        if (box == nullptr)
+            return;
+        found = true;
+        seen = ReadMessageBox(box);
+        PressButton(box, IDOK);
+    });
+    ShowError(error, nullptr);
+    user.join();
+
+    ASSERT_TRUE(found) << "no message box captioned Setup appeared";
+    EXPECT_EQ(seen.Caption, "Setup");
+    EXPECT_EQ(seen.Text, expected);
+    EXPECT_EQ(seen.Icon, StandardMessageBoxIcon(MB_ICONERROR));
+    EXPECT_EQ(seen.ButtonIds, std::vector<int>{IDOK});
 }
 
 } // namespace

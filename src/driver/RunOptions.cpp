@@ -1,0 +1,6 @@
+#include "driver/RunOptions.h"
+
+int UninstallMode;
+SetupOptions RunOptions;
+
+bool IsUnattended() { return RunOptions.Ui != UiLevel::Full; }
