@@ -80,15 +80,18 @@ bool RemoveFilesOfLog(HWND backdrop, const char* installationFolder, bool resume
 
 } // namespace
 
-void RunUninstall(HWND backdrop)
+namespace {
+
+// The installation folder from the uninstall entry, into installationFolder (MAX_PATH bytes); false,
+// having said why, when there is none or none it can trust.
+bool LocateInstallation(HWND backdrop, char* installationFolder)
 {
-    char installationFolder[MAX_PATH];
     ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, InstallLocationValue, "", installationFolder,
-                       sizeof installationFolder);
+                       MAX_PATH);
     if (installationFolder[0] == '\0') {
         ShowMessage(backdrop, NotInstalledText, UninstallCaption, MB_OK | MB_ICONERROR, IDOK,
                     ExitNotInstalled);
-        return;
+        return false;
     }
     // The log's records are acted on only inside this folder: one that cannot serve as that
     // boundary would leave every file in place while the entries went, so nothing is touched.
@@ -96,33 +99,74 @@ void RunUninstall(HWND backdrop)
         char text[sizeof UntrustedFolderText + MAX_PATH];
         snprintf(text, sizeof text, UntrustedFolderText, installationFolder);
         ShowMessage(backdrop, text, UninstallCaption, MB_OK | MB_ICONERROR, IDOK, ExitFailure);
-        return;
+        return false;
     }
     WriteLogLine("installation", installationFolder);
-    char productProgram[MAX_PATH];
-    lstrcpynA(productProgram, installationFolder, sizeof productProgram);
-    const bool programNamed = AppendPathComponent(productProgram, "tpz2.exe");
-    if (!WaitForProductExit(backdrop, GuardMode::Uninstall, programNamed ? productProgram : nullptr))
-        return;
+    return true;
+}
+
+// Once the product (productProgram, null when unknown) does not run, asks for confirmation; false
+// when the user gave up at the guard, said No or stopped the run.
+bool GuardAndConfirm(HWND backdrop, const char* productProgram)
+{
+    if (!WaitForProductExit(backdrop, GuardMode::Uninstall, productProgram))
+        return false;
     WriteLogLine("guard", "the product is not running");
     if (ShowMessage(backdrop, ConfirmText, UninstallCaption, MB_YESNO | MB_ICONQUESTION, IDYES) != IDYES)
-        return;
+        return false;
+    return !StoppedHere();
+}
 
-    if (StoppedHere())
-        return;
-    // Confirmed, and the product not running: a journal left behind is acted on now. An install's
-    // undone may have taken the installation with it.
-    LeftUninstall resumed;
-    if (!RecoverInterruptedRun(backdrop, &resumed))
-        return;
+// Confirmed, and the product not running: a journal left behind is acted on now. An install's
+// undone may have taken the installation with it: false then, having said so.
+bool RecoverBeforeRemoval(HWND backdrop, LeftUninstall* resumed)
+{
+    if (!RecoverInterruptedRun(backdrop, resumed))
+        return false;
     char stillThere[MAX_PATH];
     ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, InstallLocationValue, "", stillThere,
                        sizeof stillThere);
-    if (resumed == LeftUninstall::None && !NormalizeInstallationFolder(stillThere)) {
+    if (*resumed == LeftUninstall::None && !NormalizeInstallationFolder(stillThere)) {
         ShowMessage(backdrop, NotInstalledText, UninstallCaption, MB_OK | MB_ICONERROR, IDOK,
                     ExitNotInstalled);
-        return;
+        return false;
     }
+    return true;
+}
+
+// Removes the files the log names and then the registry entries, and says how it went. The
+// uninstaller deleting itself at the next restart is no reason for one: only files of the product
+// left in use make the run ask for a restart (the driver's RecordFilesLeftForRestart).
+void RemoveAndReport(HWND backdrop, const char* installationFolder, bool resumed)
+{
+    const char* finalText = ErrorsText;
+    int exitCode = ExitFailure;
+    if (RemoveFilesOfLog(backdrop, installationFolder, resumed)) {
+        WriteLogLine("removal", "done; Setup.exe is deleted at the next restart");
+        RemoveProductRegistration();
+        JournalChangeDone();
+        WriteLogLine("registry entries", "removed");
+        finalText = RemovedText;
+        exitCode = ExitSuccess;
+    }
+    EndUninstallJournal();
+    ShowMessage(backdrop, finalText, UninstallCaption, MB_OK | MB_ICONWARNING, IDOK, exitCode);
+}
+
+} // namespace
+
+void RunUninstall(HWND backdrop)
+{
+    char installationFolder[MAX_PATH];
+    if (!LocateInstallation(backdrop, installationFolder))
+        return;
+    char productProgram[MAX_PATH];
+    lstrcpynA(productProgram, installationFolder, sizeof productProgram);
+    const bool programNamed = AppendPathComponent(productProgram, "tpz2.exe");
+    LeftUninstall resumed;
+    if (!GuardAndConfirm(backdrop, programNamed ? productProgram : nullptr) ||
+        !RecoverBeforeRemoval(backdrop, &resumed))
+        return;
     // From here on a cut uninstall is finished by the next.
     StartUninstallJournal(installationFolder);
     // Resumed once the product's program is gone, the cut uninstall unregistered it already.
@@ -136,19 +180,5 @@ void RunUninstall(HWND backdrop)
         EndUninstallJournal();
         return;
     }
-
-    // The uninstaller deleting itself at the next restart is no reason for one: only files of the
-    // product left in use make the run ask for a restart (the driver's RecordFilesLeftForRestart).
-    const char* finalText = ErrorsText;
-    int exitCode = ExitFailure;
-    if (RemoveFilesOfLog(backdrop, installationFolder, resumed == LeftUninstall::Resumed)) {
-        WriteLogLine("removal", "done; Setup.exe is deleted at the next restart");
-        RemoveProductRegistration();
-        JournalChangeDone();
-        WriteLogLine("registry entries", "removed");
-        finalText = RemovedText;
-        exitCode = ExitSuccess;
-    }
-    EndUninstallJournal();
-    ShowMessage(backdrop, finalText, UninstallCaption, MB_OK | MB_ICONWARNING, IDOK, exitCode);
+    RemoveAndReport(backdrop, installationFolder, resumed == LeftUninstall::Resumed);
 }
