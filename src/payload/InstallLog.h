@@ -2,7 +2,7 @@
 #pragma once
 
 #include "core/FileAccess.h"
-#include "payload/LogRemoval.h"
+#include "payload/RemovalBounds.h"
 
 // The log's file name in the destination folder.
 extern const char InstallLogName[];

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/ZorvaneException.h"
+#include "payload/RemovalBounds.h"
 
 #include <windows.h>
 
@@ -32,31 +33,3 @@ struct LogRemovalResult {
 // With logDeleted (an uninstall resumed after a cut, which may have deleted the log already), a log
 // that cannot be opened is no failure: the uninstaller's deletion is requested and Removed returned.
 LogRemovalResult RemoveLoggedFiles(HWND owner, const char* installationFolder, bool logDeleted = false);
-
-// The folders whose content a log may name for the removal of one installation; an entry is empty
-// when the folder is unknown or cannot serve as a boundary. Each is folded (FoldSeparators) and has
-// no trailing backslash (a drive root keeps it).
-struct AllowedFolders {
-    char Installation[MAX_PATH];
-    char System[MAX_PATH];
-    char StartMenu[MAX_PATH];
-    char CommonStartMenu[MAX_PATH]; // the all-users one, where an install for all users put its shortcuts
-};
-
-// Fills allowed for installationFolder: that folder, the system folder and the product's folders
-// in the Start menu of the user and of all users (shell calls owned by owner).
-void FindAllowedFolders(HWND owner, const char* installationFolder, AllowedFolders* allowed);
-
-// True when the removal acts on a record of path (its separators folded already): absolute, no
-// "." or ".." component, inside one of the allowed folders (letter case ignored, only at a
-// backslash, so that C:\Foo2 is not inside C:\Foo).
-bool IsRemovable(const char* path, const AllowedFolders& allowed);
-
-// True when path (folded) lies in one of the product's Start-menu folders: a shortcut's record.
-bool IsInStartMenu(const char* path, const AllowedFolders& allowed);
-
-// Brings folder (a MAX_PATH buffer) into the form the removal compares records with: each run of
-// backslashes after the root folded into one, no trailing backslash (a drive root keeps it).
-// False, folder unchanged, when it cannot be trusted as the boundary of a removal: not absolute,
-// a "." or ".." component, or unterminated within MAX_PATH bytes.
-bool NormalizeInstallationFolder(char* folder);
