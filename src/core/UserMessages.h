@@ -3,4 +3,4 @@
 #pragma once
 
 // The message of a run the user stopped: extraction throws it (ErrOwnText) at its next safe point.
-inline constexpr char CancelledText[] = "Setup was cancelled by the user.";
+extern const char CancelledText[];

@@ -1,0 +1,3 @@
+#include "core/UserMessages.h"
+
+const char CancelledText[] = "Setup was cancelled by the user.";
