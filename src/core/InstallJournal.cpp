@@ -3,6 +3,7 @@
 #include "core/DiagnosticLog.h"
 #include "core/FileAccess.h"
 #include "core/PathUtilities.h"
+#include "core/ProductTexts.h"
 #include "core/ZorvaneException.h"
 #include "format/PackageFormat.h"
 
@@ -33,7 +34,6 @@ const char ValueKind = 'V';
 const char CommitKind = 'C';
 const char AbsentData[] = "-";
 const char JournalVersion[] = "2";
-const char JournalProduct[] = "TALVIQ Project Zorvane 2 PE Demo";
 // The registry view and system folder the paths and keys of this build are made in.
 const char* const BuildView = sizeof(void*) == 8 ? "64-bit" : "32-bit";
 const size_t LineSize = 2 * MaxJournalledValue + 3 * MAX_PATH + 64;
@@ -782,8 +782,8 @@ bool StartInstallJournal(const char* path, const char* destination, JournalPurpo
     JournalFile = file;
     lstrcpynA(JournalFilePath, path, sizeof JournalFilePath);
     lstrcpynA(Destination, destination, sizeof Destination);
-    if (!RecordLine(true, "%c\t%s\t%s\t%s\t%s\t%s\t%c", HeaderKind, JournalVersion, JournalProduct, BuildView,
-                    system, destination, purpose == JournalPurpose::Install ? 'I' : 'U')) {
+    if (!RecordLine(true, "%c\t%s\t%s\t%s\t%s\t%s\t%c", HeaderKind, JournalVersion, ProductDisplayName,
+                    BuildView, system, destination, purpose == JournalPurpose::Install ? 'I' : 'U')) {
         DWORD error = GetLastError();
         CloseHandle(JournalFile);
         JournalFile = INVALID_HANDLE_VALUE;
@@ -1202,7 +1202,7 @@ LeftJournal OpenLeftJournal(const char* path)
         char system[MAX_PATH];
         UINT length = GetSystemDirectoryA(system, sizeof system);
         ours = RecordFields(lines.Line[0], copy, fields) == 7 && strcmp(fields[0], "H") == 0 &&
-               strcmp(fields[1], JournalVersion) == 0 && strcmp(fields[2], JournalProduct) == 0 &&
+               strcmp(fields[1], JournalVersion) == 0 && strcmp(fields[2], ProductDisplayName) == 0 &&
                strcmp(fields[3], BuildView) == 0 && length > 0 && length < sizeof system &&
                lstrcmpiA(fields[4], system) == 0 && fields[5][0] != '\0' && fields[5][1] == ':' &&
                (strcmp(fields[6], "I") == 0 || strcmp(fields[6], "U") == 0);

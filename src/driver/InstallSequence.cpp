@@ -4,6 +4,7 @@
 #include "core/FileAccess.h"
 #include "core/InstallJournal.h"
 #include "core/PathUtilities.h"
+#include "core/ProductTexts.h"
 #include "core/UserMessages.h"
 #include "core/ZorvaneException.h"
 #include "driver/InstallRollback.h"
@@ -32,8 +33,6 @@
 
 namespace {
 
-const char SetupCaption[] = "Setup";
-const char RegistrationFailedText[] = "Failed to register TALVIQ Project Zorvane with Windows registry";
 const char ProductProgramName[] = "tpz2.exe";
 const char UninstallerName[] = "Setup.exe";
 const DWORD RegistrationWaitMs = 10000;

@@ -4,6 +4,7 @@
 #include "core/InstallJournal.h"
 #include "core/SetupState.h"
 #include "core/PathUtilities.h"
+#include "core/ProductTexts.h"
 #include "core/UserMessages.h"
 #include "driver/InstallRollback.h"
 #include "driver/ProgramStart.h"
@@ -17,22 +18,6 @@
 #include <string.h>
 
 namespace {
-
-const char UninstallCaption[] = "Uninstall";
-const char UnregisterCaption[] = "Setup";
-const char NotInstalledText[] =
-    "Unable to locate TALVIQ Project Zorvane 2 Demo installation.\rTALVIQ Project Zorvane 2 Demo was not "
-    "installed on your system or the installation is damaged.\rUninstall will not continue...";
-const char ConfirmText[] =
-    "This will uninstall TALVIQ Project Zorvane 2 Demo from your system.\rDo you want to "
-    "continue with Uninstall?";
-const char UntrustedFolderText[] =
-    "The installation folder of TALVIQ Project Zorvane 2 Demo cannot be used:\r%s\rUninstall will not "
-    "continue...";
-const char UnregisterFailedText[] = "Failed to unregister TALVIQ Project Zorvane";
-const char RemovedText[] =
-    "Uninstall removed program files.\rYou should reboot your computer to complete uninstall.";
-const char ErrorsText[] = "There were errors during uninstall.";
 
 const char UnregisterSwitch[] = " /UnRegServer";
 const DWORD UnregisterTimeoutMs = 10000;
@@ -55,7 +40,7 @@ void UnregisterProduct(HWND backdrop, const char* installationFolder)
             return;
         }
     }
-    ShowMessage(backdrop, UnregisterFailedText, UnregisterCaption, MB_OK | MB_ICONERROR, IDOK, ExitFailure);
+    ShowMessage(backdrop, UnregisterFailedText, SetupCaption, MB_OK | MB_ICONERROR, IDOK, ExitFailure);
 }
 
 } // namespace
@@ -85,7 +70,8 @@ void RunUninstall(HWND backdrop)
     if (!WaitForProductExit(backdrop, GuardMode::Uninstall, programNamed ? productProgram : nullptr))
         return;
     WriteLogLine("guard", "the product is not running");
-    if (ShowMessage(backdrop, ConfirmText, UninstallCaption, MB_YESNO | MB_ICONQUESTION, IDYES) != IDYES)
+    if (ShowMessage(backdrop, ConfirmUninstallText, UninstallCaption, MB_YESNO | MB_ICONQUESTION, IDYES) !=
+        IDYES)
         return;
 
     if (StoppedHere())
@@ -119,14 +105,14 @@ void RunUninstall(HWND backdrop)
 
     // The uninstaller deleting itself at the next restart is no reason for one: only files of the
     // product left in use make the run ask for a restart (the driver's RecordFilesLeftForRestart).
-    const char* finalText = ErrorsText;
+    const char* finalText = UninstallErrorsText;
     int exitCode = ExitFailure;
     if (RemoveLoggedFiles(backdrop, installationFolder, resumed == LeftUninstall::Resumed) != 0) {
         WriteLogLine("removal", "done; Setup.exe is deleted at the next restart");
         RemoveProductRegistration();
         JournalChangeDone();
         WriteLogLine("registry entries", "removed");
-        finalText = RemovedText;
+        finalText = UninstallRemovedText;
         exitCode = ExitSuccess;
     }
     EndUninstallJournal();

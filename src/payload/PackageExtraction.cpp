@@ -714,17 +714,6 @@ void ExpansionFile::Release()
     Handle = INVALID_HANDLE_VALUE;
 }
 
-void CopyStoredBytes(FileReader& package, FileWriter& output, int32_t count)
-{
-    char buffer[CopyChunkSize];
-    while (count > 0) {
-        DWORD chunk = static_cast<DWORD>(count) < sizeof buffer ? static_cast<DWORD>(count) : sizeof buffer;
-        package.Read(buffer, chunk);
-        output.Write(buffer, chunk);
-        count -= static_cast<int32_t>(chunk);
-    }
-}
-
 bool ReadFileVersion(const char* path, DWORD* high, DWORD* low)
 {
     DWORD attributes = GetFileAttributesA(path);

@@ -111,10 +111,6 @@ extern uint32_t ExpansionMemoryLimit;
 void PassStoredBytes(FileReader& package, int32_t storedSize, FileWriter* stored, ExpansionFile& expanded,
                      HeldContent* held = nullptr, PacedStatus* status = nullptr);
 
-// Copies exactly count bytes (none when count is 0 or less) from package to output in chunks of
-// at most 64 KiB, one read and one write each. Throws what the reader and writer throw.
-void CopyStoredBytes(FileReader& package, FileWriter& output, int32_t count);
-
 // The file version of the fixed file information in path's version resource: high is
 // dwFileVersionMS, low dwFileVersionLS. False, outputs untouched, when path is missing, a folder
 // or has no readable version resource.
