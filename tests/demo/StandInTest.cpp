@@ -1,6 +1,6 @@
 #include "StandInWindow.h"
 #include "core/PathUtilities.h"
-#include "payload/PackageExtraction.h"
+#include "payload/EntryPlacement.h"
 #include "support/ChildProcess.h"
 #include "support/ScopedTempDir.h"
 #include "uidriver/UiDriver.h"

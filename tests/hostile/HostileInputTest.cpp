@@ -8,7 +8,7 @@
 #include "core/SetupState.h"
 #include "payload/BootTimeDeletion.h"
 #include "payload/LogRemoval.h"
-#include "payload/PackageExtraction.h"
+#include "driver/PackageInstall.h"
 #include "support/RegistryProbe.h"
 #include "system/Registry.h"
 #include "support/ScopedTempDir.h"

@@ -1,4 +1,6 @@
-#include "payload/PackageExtraction.h"
+#include "driver/PackageInstall.h"
+#include "payload/EntryExpansion.h"
+#include "payload/EntryPlacement.h"
 
 #include "core/UserMessages.h"
 
