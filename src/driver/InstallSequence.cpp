@@ -1,5 +1,6 @@
 #include "driver/InstallSequence.h"
 
+#include "core/AsideFiles.h"
 #include "core/DiagnosticLog.h"
 #include "core/FileAccess.h"
 #include "core/InstallJournal.h"

@@ -1,5 +1,6 @@
 #include "payload/EntryPlacement.h"
 
+#include "core/AsideFiles.h"
 #include "core/InstallJournal.h"
 #include "core/PathUtilities.h"
 #include "core/SystemLibraries.h"
@@ -80,20 +81,10 @@ void ReplaceExisting(const NewContent& content, const char* targetPath, const En
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         throw ZorvaneException(ErrWriteError, targetPath);
     }
+    // Recorded ahead with the batch, or recorded now.
     char asidePath[MAX_PATH];
-    // Recorded ahead with the batch, under a name still free; otherwise recorded now.
-    if (journalled.Aside[0] != '\0' && GetFileAttributesA(journalled.Aside) == INVALID_FILE_ATTRIBUTES) {
-        lstrcpynA(asidePath, journalled.Aside, sizeof asidePath);
-    } else {
-        if (!ChooseAsideName(targetPath, asidePath))
-            throw ZorvaneException(ErrWriteError, targetPath);
-        if (!JournalReplacement(targetPath, asidePath))
-            throw ZorvaneException(ErrWriteError, InstallJournalPath());
-    }
-    if (!MoveFileForReplacement(targetPath, asidePath, 0))
-        throw ZorvaneException(ErrWriteError, targetPath);
-    JournalTraceEvent("rename aside", targetPath);
-    JournalChangeDone();
+    lstrcpynA(asidePath, journalled.Aside, sizeof asidePath);
+    SetAside(targetPath, asidePath, MoveFileForReplacement);
     if (!WriteContent(targetPath, content)) {
         ZorvaneException error(ErrWriteError, targetPath);
         MoveFileForReplacement(asidePath, targetPath, 0);

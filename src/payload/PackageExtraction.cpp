@@ -1,5 +1,6 @@
 #include "payload/PackageExtraction.h"
 
+#include "core/AsideFiles.h"
 #include "core/InstallJournal.h"
 #include "core/PathUtilities.h"
 #include "core/ZorvaneException.h"

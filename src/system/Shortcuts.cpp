@@ -1,5 +1,6 @@
 #include "system/Shortcuts.h"
 
+#include "core/AsideFiles.h"
 #include "core/InstallJournal.h"
 #include "core/PathUtilities.h"
 #include "core/ProductTexts.h"
