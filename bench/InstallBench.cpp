@@ -19,7 +19,9 @@
 #include "format/PackageFormat.h"
 #include "format/SzddFormat.h"
 #include "payload/InstallLog.h"
-#include "payload/PackageExtraction.h"
+#include "driver/PackageInstall.h"
+#include "payload/EntryExpansion.h"
+#include "payload/EntryPlacement.h"
 #include "ui/ProgressDisplay.h"
 
 #include <windows.h>

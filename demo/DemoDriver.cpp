@@ -4,7 +4,7 @@
 //   DemoDriver uninstall PROGRAM SHOTS  PROGRAM /r, Yes, OK
 // Pictures are 24-bit BMP files in the folder SHOTS, numbered in step order. Exits 0 when every
 // expected window came and the program ended, else 1 with the step that failed.
-#include "support/UiDriver.h"
+#include "uidriver/UiDriver.h"
 
 #include <windows.h>
 #include <prsht.h>

@@ -80,21 +80,6 @@ void NoteRegistryWriteRefused(HKEY root, const char* keyPath, LONG status);
 // system's code as the thread's last error; false when none was refused.
 bool RegistryWriteRefused(char* where);
 
-// A name in target's folder, "~vo" and four hex digits ".tmp", under which nothing exists, in
-// aside (MAX_PATH bytes). False when the folder holds no free name or the path does not fit.
-bool ChooseAsideName(const char* target, char* aside);
-
-// Done with an old file set aside for a replacement that succeeded: with a journal active it is
-// kept until the run commits; with none it is deleted now (it goes once others let go of it).
-void ReleaseAside(const char* aside);
-
-// Before a file at path is created or replaced by its caller: an existing file is renamed aside and
-// recorded, a missing one recorded as created; a folder of that name is left for the caller's own
-// write to fail on. Nothing with no journal active. Throws
-// ZorvaneException ErrWriteError with path when the file cannot be set aside, or with the
-// journal's path when the journal cannot take the record.
-void PrepareFileChange(const char* path);
-
 // Starts flushing, on a thread of its own, the files that replaced the aside copies recorded so
 // far, so that the commit finds them on the disk. WaitForReplacingFiles waits for it (before the
 // product's program is started, say, which the flushing holds open for writing a moment).

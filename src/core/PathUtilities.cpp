@@ -167,6 +167,13 @@ bool IsSameFile(const char* first, const char* second)
            a.nFileIndexLow == b.nFileIndexLow;
 }
 
+bool IsAbsolutePath(const char* path)
+{
+    bool drive = path[0] != '\0' && path[1] == ':' && path[2] == '\\';
+    bool network = path[0] == '\\' && path[1] == '\\';
+    return drive || network;
+}
+
 void FoldSeparators(char* path)
 {
     char* to = path;

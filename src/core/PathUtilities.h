@@ -36,6 +36,10 @@ void SetFolderCreationHooks(FolderMakingHook making, FolderMadeHook made);
 // True only when the walk removed the path's first component itself.
 bool RemoveFolderChain(const char* path);
 
+// True for a drive path (C:\...) or a network path (\\server\...), never for one relative to the
+// current folder or drive.
+bool IsAbsolutePath(const char* path);
+
 // Folds each run of backslashes after the root into one, in place: the system reads C:\a\\b as
 // C:\a\b, and so must every comparison of paths. The two that open a network path stay.
 void FoldSeparators(char* path);

@@ -1,11 +1,14 @@
 #include "driver/InstallSequence.h"
 
+#include "core/AsideFiles.h"
 #include "core/DiagnosticLog.h"
 #include "core/FileAccess.h"
 #include "core/InstallJournal.h"
 #include "core/PathUtilities.h"
+#include "core/ProductTexts.h"
 #include "core/ZorvaneException.h"
 #include "driver/InstallRollback.h"
+#include "driver/PackageInstall.h"
 #include "driver/ProgramStart.h"
 #include "driver/RunOptions.h"
 #include "driver/RunOutcome.h"
@@ -16,7 +19,7 @@
 #include "payload/BootTimeDeletion.h"
 #include "payload/InstallLog.h"
 #include "payload/LogRemoval.h"
-#include "payload/PackageExtraction.h"
+#include "payload/EntryPlacement.h"
 #include "system/ProductRegistration.h"
 #include "system/Registry.h"
 #include "system/Shortcuts.h"
@@ -33,8 +36,6 @@
 
 namespace {
 
-const char SetupCaption[] = "Setup";
-const char RegistrationFailedText[] = "Failed to register TALVIQ Project Zorvane with Windows registry";
 const char ProductProgramName[] = "tpz2.exe";
 const char UninstallerName[] = "Setup.exe";
 const DWORD RegistrationWaitMs = 10000;

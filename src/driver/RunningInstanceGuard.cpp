@@ -1,6 +1,7 @@
 #include "driver/RunningInstanceGuard.h"
 
 #include "core/PathUtilities.h"
+#include "core/ProductTexts.h"
 #include "driver/UserMessages.h"
 
 #include <tlhelp32.h>
@@ -12,15 +13,6 @@ const char ProductWindowClass[] = "ProjectZorvane_Class";
 
 namespace {
 
-const char InstallCaption[] = "Setup";
-const char UninstallCaption[] = "Uninstall";
-const char InstallQuestion[] =
-    "TALVIQ Project Zorvane is currently running. You can't reinstall it unless you quit "
-    "the application.\rDo you want to see TALVIQ Project Zorvane's main window?";
-const char UninstallQuestion[] =
-    "TALVIQ Project Zorvane is currently running. You can't uninstall it unless you "
-    "quit the application.\rDo you want to see TALVIQ Project Zorvane's main window?";
-const char ExitPrompt[] = "Exit TALVIQ Project Zorvane then press OK to continue";
 // In the global namespace, so that runs in different sessions (the system account's, a user's)
 // see each other.
 const char SetupMutexName[] = "Global\\ProjectZorvaneSetupMutex";
@@ -66,8 +58,8 @@ void RevealProductWindow()
 bool WaitForProductExit(HWND owner, GuardMode mode, const char* productProgram)
 {
     const bool uninstall = mode == GuardMode::Uninstall;
-    const char* caption = uninstall ? UninstallCaption : InstallCaption;
-    const char* question = uninstall ? UninstallQuestion : InstallQuestion;
+    const char* caption = uninstall ? UninstallCaption : SetupCaption;
+    const char* question = uninstall ? RunningUninstallQuestion : RunningInstallQuestion;
     for (;;) {
         HANDLE mutex = CreateMutexA(nullptr, FALSE, ProductMutexName);
         DWORD error = GetLastError();
@@ -84,7 +76,7 @@ bool WaitForProductExit(HWND owner, GuardMode mode, const char* productProgram)
         // Unattended, nobody can close the product: the run gives up at once, to be tried again.
         if (ShowMessage(owner, question, caption, MB_YESNO | MB_ICONQUESTION, IDNO) == IDYES)
             RevealProductWindow();
-        if (ShowMessage(owner, ExitPrompt, caption, MB_OKCANCEL, IDCANCEL, ExitBusy) != IDOK)
+        if (ShowMessage(owner, RunningExitPrompt, caption, MB_OKCANCEL, IDCANCEL, ExitBusy) != IDOK)
             return false;
     }
 }

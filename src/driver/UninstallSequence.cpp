@@ -3,6 +3,7 @@
 #include "core/DiagnosticLog.h"
 #include "core/InstallJournal.h"
 #include "core/PathUtilities.h"
+#include "core/ProductTexts.h"
 #include "driver/InstallRollback.h"
 #include "driver/ProgramStart.h"
 #include "driver/RunOutcome.h"
@@ -16,25 +17,6 @@
 #include <string.h>
 
 namespace {
-
-const char UninstallCaption[] = "Uninstall";
-const char UnregisterCaption[] = "Setup";
-const char NotInstalledText[] =
-    "Unable to locate TALVIQ Project Zorvane 2 Demo installation.\rTALVIQ Project Zorvane 2 Demo was not "
-    "installed on your system or the installation is damaged.\rUninstall will not continue...";
-const char ConfirmText[] =
-    "This will uninstall TALVIQ Project Zorvane 2 Demo from your system.\rDo you want to "
-    "continue with Uninstall?";
-const char UntrustedFolderText[] =
-    "The installation folder of TALVIQ Project Zorvane 2 Demo cannot be used:\r%s\rUninstall will not "
-    "continue...";
-const char UnregisterFailedText[] = "Failed to unregister TALVIQ Project Zorvane";
-const char RemovedText[] =
-    "Uninstall removed program files.\rYou should reboot your computer to complete uninstall.";
-const char ErrorsText[] = "There were errors during uninstall.";
-const char NoLogQuestion[] =
-    "Project Zorvane Uninstaller can't remove program files from your system without the "
-    "log file.\rDo you wish the Uninstaller to clear the registry entries only?";
 
 const char UnregisterSwitch[] = " /UnRegServer";
 const DWORD UnregisterTimeoutMs = 10000;
@@ -57,7 +39,7 @@ void UnregisterProduct(HWND backdrop, const char* installationFolder)
             return;
         }
     }
-    ShowMessage(backdrop, UnregisterFailedText, UnregisterCaption, MB_OK | MB_ICONERROR, IDOK, ExitFailure);
+    ShowMessage(backdrop, UnregisterFailedText, SetupCaption, MB_OK | MB_ICONERROR, IDOK, ExitFailure);
 }
 
 // Removes what the log names and decides what its outcome means: without a log the user may have
@@ -112,7 +94,8 @@ bool GuardAndConfirm(HWND backdrop, const char* productProgram)
     if (!WaitForProductExit(backdrop, GuardMode::Uninstall, productProgram))
         return false;
     WriteLogLine("guard", "the product is not running");
-    if (ShowMessage(backdrop, ConfirmText, UninstallCaption, MB_YESNO | MB_ICONQUESTION, IDYES) != IDYES)
+    if (ShowMessage(backdrop, ConfirmUninstallText, UninstallCaption, MB_YESNO | MB_ICONQUESTION, IDYES) !=
+        IDYES)
         return false;
     return !StoppedHere();
 }
@@ -139,14 +122,14 @@ bool RecoverBeforeRemoval(HWND backdrop, LeftUninstall* resumed)
 // left in use make the run ask for a restart (the driver's RecordFilesLeftForRestart).
 void RemoveAndReport(HWND backdrop, const char* installationFolder, bool resumed)
 {
-    const char* finalText = ErrorsText;
+    const char* finalText = UninstallErrorsText;
     int exitCode = ExitFailure;
     if (RemoveFilesOfLog(backdrop, installationFolder, resumed)) {
         WriteLogLine("removal", "done; Setup.exe is deleted at the next restart");
         RemoveProductRegistration();
         JournalChangeDone();
         WriteLogLine("registry entries", "removed");
-        finalText = RemovedText;
+        finalText = UninstallRemovedText;
         exitCode = ExitSuccess;
     }
     EndUninstallJournal();

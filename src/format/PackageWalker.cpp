@@ -316,28 +316,3 @@ bool ReadEntryContent(PackageWalker* walker, const ByteSink& sink)
         return StopCutShort(walker, failed);
     return true;
 }
-
-const char* DescribePackageProblem(PackageProblem problem)
-{
-    switch (problem) {
-    case PackageSound:
-        return "sound";
-    case PackageEmpty:
-        return "no entries";
-    case PackageBadEntry:
-        return "invalid entry header";
-    case PackageTargetConflict:
-        return "file and folder conflict";
-    case PackageEntryCutShort:
-        return "entry cut short";
-    case PackageCorruptData:
-        return "corrupt SZDD data";
-    case PackageReadFailed:
-        return "read error";
-    case PackageWriteFailed:
-        return "write error";
-    case PackageOutOfMemory:
-        return "out of memory";
-    }
-    return "unknown problem";
-}

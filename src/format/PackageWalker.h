@@ -83,5 +83,3 @@ bool NextPackageEntry(PackageWalker* walker);
 // Delivers the current entry's content to sink, expanded when Compressed, and checks it reaches
 // exactly the end of the stored bytes. At most once per entry. False with Problem set.
 bool ReadEntryContent(PackageWalker* walker, const ByteSink& sink);
-
-const char* DescribePackageProblem(PackageProblem problem);

@@ -11,15 +11,6 @@
 
 namespace {
 
-// A drive path (C:\...) or a network path (\\server\...), never one relative to the current
-// folder or drive.
-bool IsAbsolutePath(const char* path)
-{
-    bool drive = path[0] != '\0' && path[1] == ':' && path[2] == '\\';
-    bool network = path[0] == '\\' && path[1] == '\\';
-    return drive || network;
-}
-
 // The part of an absolute path after its root (C:\ or \\).
 const char* BelowRoot(const char* path) { return path + (path[1] == ':' ? 3 : 2); }
 

@@ -1,6 +1,7 @@
 #include "system/ProductRegistration.h"
 
 #include "core/PathUtilities.h"
+#include "core/ProductTexts.h"
 #include "core/ProductVersion.h"
 #include "core/SetupState.h"
 #include "system/Registry.h"
@@ -129,7 +130,7 @@ void WriteProductRegistration(const char* uninstallerPath)
         snprintf(quietCommand, sizeof quietCommand, "\"%s\"%s", uninstallerPath, QuietSwitches);
     }
 
-    WriteRegistryString(machine, UninstallKey, "DisplayName", "TALVIQ Project Zorvane 2 PE Demo");
+    WriteRegistryString(machine, UninstallKey, "DisplayName", ProductDisplayName);
     if (commandFits) {
         WriteRegistryString(machine, UninstallKey, "UninstallPath", uninstallCommand);
         WriteRegistryString(machine, UninstallKey, "UninstallString", uninstallCommand);

@@ -1,7 +1,9 @@
 #include "system/Shortcuts.h"
 
+#include "core/AsideFiles.h"
 #include "core/InstallJournal.h"
 #include "core/PathUtilities.h"
+#include "core/ProductTexts.h"
 #include "core/ZorvaneException.h"
 #include "core/SetupState.h"
 #include "payload/InstallLog.h"
@@ -22,19 +24,10 @@ struct ShortcutEntry {
 
 // Icon 1 of Setup.exe is its second icon group, the uninstall icon.
 const ShortcutEntry Shortcuts[] = {
-    {"Project Zorvane PE Demo.lnk", "tpz2.exe", 0, nullptr, "TALVIQ Project Zorvane 2 PE Demo"},
+    {"Project Zorvane PE Demo.lnk", "tpz2.exe", 0, nullptr, ProductDisplayName},
     {"Wendlor.lnk", "Wendlor.exe", 0, nullptr, nullptr},
     {"Uninstall Project Zorvane Demo.lnk", "Setup.exe", 1, " /r", nullptr},
 };
-
-// A drive path (C:\...) or a network path (\\server\...): never one relative to the current
-// folder or drive.
-bool IsAbsolutePath(const char* path)
-{
-    bool drive = path[0] != '\0' && path[1] == ':' && path[2] == '\\';
-    bool network = path[0] == '\\' && path[1] == '\\';
-    return drive || network;
-}
 
 // True when every name of the table joins folder without exceeding MAX_PATH.
 bool AllJoinsFit(const char* folder, bool useTargets)

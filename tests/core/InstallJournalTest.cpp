@@ -2,6 +2,7 @@
 // what a run that succeeded set aside is deleted (or left for the next restart), and a journal
 // that could not be undone whole keeps only what is still to be put back.
 #include "core/InstallJournal.h"
+#include "core/AsideFiles.h"
 #include "core/PathUtilities.h"
 #include "support/RegistryProbe.h"
 #include "support/ScopedTempDir.h"

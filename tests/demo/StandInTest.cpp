@@ -1,8 +1,9 @@
 #include "StandInWindow.h"
 #include "core/PathUtilities.h"
-#include "payload/PackageExtraction.h"
+#include "payload/EntryPlacement.h"
+#include "support/ChildProcess.h"
 #include "support/ScopedTempDir.h"
-#include "support/UiDriver.h"
+#include "uidriver/UiDriver.h"
 
 #include <gtest/gtest.h>
 
@@ -34,30 +35,11 @@ std::string InstalledStandIn(const ScopedTempDir& dir, const char* name)
     return copy;
 }
 
-PROCESS_INFORMATION Start(const std::string& commandLine)
-{
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    std::string line = commandLine;
-    EXPECT_TRUE(
-        CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        << commandLine << ", error " << GetLastError();
-    return process;
-}
+PROCESS_INFORMATION Start(const std::string& commandLine) { return StartChild(commandLine); }
 
-// Waits for the process to end and releases it; its exit code, or -1 when it did not end in time.
-int Finish(PROCESS_INFORMATION process)
-{
-    DWORD code = static_cast<DWORD>(-1);
-    if (WaitForSingleObject(process.hProcess, ProcessTimeoutMs) == WAIT_OBJECT_0)
-        GetExitCodeProcess(process.hProcess, &code);
-    else
-        TerminateProcess(process.hProcess, 99);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return static_cast<int>(code);
-}
+// Waits for the process to end and releases it; its exit code (a process that did not end in time
+// is terminated, as a test failure).
+int Finish(PROCESS_INFORMATION process) { return static_cast<int>(FinishChild(process, ProcessTimeoutMs)); }
 
 int RunToEnd(const std::string& commandLine) { return Finish(Start(commandLine)); }
 

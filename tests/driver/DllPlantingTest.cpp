@@ -4,7 +4,7 @@
 #include "core/PathUtilities.h"
 #include "support/ChildProcess.h"
 #include "support/ScopedTempDir.h"
-#include "support/UiDriver.h"
+#include "uidriver/UiDriver.h"
 
 #include <windows.h>
 #include <prsht.h>

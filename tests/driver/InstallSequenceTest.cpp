@@ -1,9 +1,11 @@
 // The real Setup.exe installing, started as its own process beside a package and driven as a
 // user would; results read from the real file system and registry of the test prefix.
+#include "support/ChildProcess.h"
 #include "support/PackageBuilder.h"
 #include "support/RegistryProbe.h"
 #include "support/ScopedTempDir.h"
-#include "support/UiDriver.h"
+#include "support/SetupFixtures.h"
+#include "uidriver/UiDriver.h"
 
 #include <windows.h>
 #include <prsht.h>
@@ -17,7 +19,6 @@
 
 namespace {
 
-const char CurrentVersion[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 const char UninstallEntry[] =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TALVIQ Project Zorvane PE 2.0";
 const char OldUninstall[] =
@@ -43,13 +44,6 @@ void DeleteValue(HKEY root, const char* keyPath, const char* name)
     }
 }
 
-std::string StartMenuFolder()
-{
-    char programs[MAX_PATH] = "";
-    SHGetSpecialFolderPathA(nullptr, programs, CSIDL_PROGRAMS, FALSE);
-    return std::string(programs) + "\\TALVIQ Project Zorvane PE Demo";
-}
-
 // One installation run in a folder of its own: Setup.exe and a package in Medium(), the proposed
 // Program Files folder pointed at ProgramFiles() for the run; every registry value, shortcut and
 // file the run makes is removed afterwards.
@@ -57,12 +51,11 @@ class InstallRun : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        SavedProgramFiles = QueryValue(HKEY_LOCAL_MACHINE, CurrentVersion, "ProgramFilesDir");
         for (const char* key : AddinAncestors)
             AncestorsExisted.push_back(KeyExists(HKEY_LOCAL_MACHINE, key));
         CreateDirectoryA(Medium().c_str(), nullptr);
         ASSERT_TRUE(CopyFileA(BuildTreePath(SETUP_EXE_UNIX_PATH).c_str(), SetupProgram().c_str(), FALSE));
-        ProposeProgramFiles(Temp.Join("Program Files"));
+        ProgramFiles.PointTo(Temp.Join("Program Files"));
     }
     void TearDown() override
     {
@@ -75,8 +68,6 @@ protected:
             CloseHandle(Process.hThread);
             CloseHandle(Process.hProcess);
         }
-        SetRawValue(HKEY_LOCAL_MACHINE, CurrentVersion, "ProgramFilesDir", SavedProgramFiles.Type,
-                    SavedProgramFiles.Data.data(), static_cast<DWORD>(SavedProgramFiles.Data.size()));
         EXPECT_TRUE(RemoveKeyTree(HKEY_LOCAL_MACHINE, UninstallEntry));
         EXPECT_TRUE(RemoveKeyTree(HKEY_LOCAL_MACHINE, OldUninstall));
         EXPECT_TRUE(RemoveKeyTree(HKEY_LOCAL_MACHINE, AddinKey));
@@ -84,7 +75,7 @@ protected:
             if (!AncestorsExisted[i])
                 RemoveKeyTree(HKEY_LOCAL_MACHINE, AddinAncestors[i]);
         DeleteValue(HKEY_LOCAL_MACHINE, RunValues, "TPZ20");
-        EXPECT_TRUE(RemoveTree(StartMenuFolder()));
+        EXPECT_TRUE(RemoveTree(ProgramsFolder()));
     }
 
     std::string Medium() const { return Temp.Join("medium"); }
@@ -95,15 +86,10 @@ protected:
     {
         std::string base = Temp.Join("Program Files");
         base += "\\" + std::string(length - (sizeof Suffix - 1) - base.size() - 1, 'p');
-        ProposeProgramFiles(base);
+        ProgramFiles.PointTo(base);
         return base + Suffix;
     }
 
-    void ProposeProgramFiles(const std::string& folder)
-    {
-        SetRawValue(HKEY_LOCAL_MACHINE, CurrentVersion, "ProgramFilesDir", REG_SZ, folder.c_str(),
-                    static_cast<DWORD>(folder.size() + 1));
-    }
     void UseDemoPackage()
     {
         ASSERT_TRUE(CopyFileA(BuildTreePath(DEMO_PACKAGE_UNIX_PATH).c_str(), (Medium() + "\\Setup.z").c_str(),
@@ -115,11 +101,8 @@ protected:
     void Start(const std::string& program = "", const char* arguments = "")
     {
         std::string path = program.empty() ? SetupProgram() : program;
-        std::string commandLine = "\"" + path + "\"" + arguments;
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        ASSERT_TRUE(CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                                   nullptr, &startup, &Process));
+        Process = StartChild("\"" + path + "\"" + arguments, path.c_str());
+        ASSERT_NE(Process.hProcess, nullptr);
     }
     // Waits for the wizard, goes to page (0 to 2) and presses button there.
     void DriveWizard(int page, int button)
@@ -190,7 +173,7 @@ protected:
     }
 
     ScopedTempDir Temp;
-    RegistryValue SavedProgramFiles;
+    ProgramFilesOverride ProgramFiles;
     std::vector<bool> AncestorsExisted;
     PROCESS_INFORMATION Process = {};
 };
@@ -230,7 +213,7 @@ TEST_F(InstallRun, DefaultInstallPutsEveryPieceInPlaceAndAnsweringNoChangesNothi
     EXPECT_EQ(ReadTestFile(dest + "\\Projects\\Sample.tpz"), DemoSource("files\\Sample.tpz"));
     EXPECT_EQ(ReadTestFile(dest + "\\Setup.exe"), ReadTestFile(SetupProgram())) << "the uninstaller copy";
 
-    std::string menu = StartMenuFolder();
+    std::string menu = ProgramsFolder();
     EXPECT_EQ(
         Lines(ReadTestFile(dest + "\\Setup.log")),
         (std::vector<std::string>{"#" + dest, "+" + dest + "\\tpz2.exe", "+" + dest + "\\Wendlor.exe",
@@ -359,7 +342,7 @@ TEST_F(InstallRun, EachStopShowsItsOneMessage)
             // The rest of the block never runs: no shortcuts, no COM registration.
             MessageBoxContent error = Answer(IDOK);
             EXPECT_EQ(error.Text.rfind(c.TextStart + dest + "\\Setup.exe\r\x95 ", 0), 0u) << error.Text;
-            EXPECT_FALSE(FolderExists(StartMenuFolder()));
+            EXPECT_FALSE(FolderExists(ProgramsFolder()));
             EXPECT_FALSE(FileExists(dest + "\\tpz2.log"));
         } else {
             MessageBoxContent box = Answer(IDOK);
@@ -403,7 +386,7 @@ TEST_F(InstallRun, DestinationTooLongForItsFilesIsRefusedBeforeAnythingIsMade)
     std::string base = Temp.Join("Program Files");
     base += "\\" + std::string(229 - base.size(), 'p');
     ASSERT_EQ(base.size(), 230u);
-    ProposeProgramFiles(base);
+    ProgramFiles.PointTo(base);
     Start();
     DriveWizard(2, PSBTN_FINISH);
     MessageBoxContent box = Answer(IDOK);
@@ -442,7 +425,7 @@ TEST_F(InstallRun, UninstallRemovesWhatWasLoggedAndItselfAtTheNextStart)
     UseDemoPackage();
     InstallWithDefaults(IDNO, IDNO);
     const std::string dest = Destination();
-    const std::string menu = StartMenuFolder();
+    const std::string menu = ProgramsFolder();
     WriteTestFile(dest + "\\Projects\\Mine.tpz", "the user's own project");
 
     // No at the confirmation changes nothing.
@@ -473,15 +456,7 @@ TEST_F(InstallRun, UninstallRemovesWhatWasLoggedAndItselfAtTheNextStart)
     EXPECT_EQ(again[0].IconStyle, static_cast<UINT>(MB_ICONHAND));
 
     // The next start of Windows, as Wine simulates it, deletes the uninstaller.
-    std::string wineboot = "wineboot.exe -r";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION restart;
-    ASSERT_TRUE(CreateProcessA(nullptr, &wineboot[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                               &restart));
-    EXPECT_EQ(WaitForSingleObject(restart.hProcess, 60000), WAIT_OBJECT_0);
-    CloseHandle(restart.hThread);
-    CloseHandle(restart.hProcess);
+    FinishChild(StartChild("wineboot.exe -r"), 60000);
     EXPECT_FALSE(FileExists(dest + "\\Setup.exe"));
 }
 
@@ -540,7 +515,7 @@ TEST_F(InstallRun, FolderLengthsAroundEachLimitInstallOrAreReportedAsFolderFault
             EXPECT_EQ(FilesMatching(dest + "\\~v*"), std::vector<std::string>());
             EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, UninstallEntry));
             RemoveKeyTree(HKEY_LOCAL_MACHINE, UninstallEntry);
-            RemoveTree(StartMenuFolder());
+            RemoveTree(ProgramsFolder());
         } else {
             Start();
             DriveWizard(2, PSBTN_FINISH);

@@ -8,7 +8,8 @@
 #include "support/PackageBuilder.h"
 #include "support/RegistryProbe.h"
 #include "support/ScopedTempDir.h"
-#include "support/UiDriver.h"
+#include "support/SetupFixtures.h"
+#include "uidriver/UiDriver.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -22,17 +23,9 @@
 
 namespace {
 
-const char Defaults[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 const char Entry[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TALVIQ Project Zorvane PE 2.0";
 const char AddinKey[] = "Software\\Microsoft\\Shared Tools\\Addin Designer\\TALVIQ Project Zorvane";
 const DWORD RunLimitMs = 60000;
-
-std::string ProgramsFolder(int programsId)
-{
-    char programs[MAX_PATH] = "";
-    SHGetSpecialFolderPathA(nullptr, programs, programsId, FALSE);
-    return std::string(programs) + "\\TALVIQ Project Zorvane PE Demo";
-}
 
 // A file beside this test program.
 std::string BesideTests(const std::string& name)
@@ -85,13 +78,6 @@ enum class Step {
 
 class InstallationLife : public testing::Test {
 protected:
-    void SetUp() override { SavedProgramFiles = QueryValue(HKEY_LOCAL_MACHINE, Defaults, "ProgramFilesDir"); }
-    void TearDown() override
-    {
-        SetRawValue(HKEY_LOCAL_MACHINE, Defaults, "ProgramFilesDir", SavedProgramFiles.Type,
-                    SavedProgramFiles.Data.data(), static_cast<DWORD>(SavedProgramFiles.Data.size()));
-    }
-
     static DWORD Run(const std::string& commandLine)
     {
         return FinishChild(StartChild(commandLine), RunLimitMs);
@@ -112,7 +98,7 @@ protected:
         EXPECT_EQ(FinishChild(process, RunLimitMs), 0u);
     }
 
-    RegistryValue SavedProgramFiles;
+    ProgramFilesOverride ProgramFiles;
 };
 
 TEST_F(InstallationLife, EachLifeEndsWithNothingOfTheProductAfterItsRemovalAndARestart)
@@ -137,8 +123,7 @@ TEST_F(InstallationLife, EachLifeEndsWithNothingOfTheProductAfterItsRemovalAndAR
         ScopedTempDir temp;
         const std::string programFiles = temp.Join("Program Files");
         const std::string dest = programFiles + "\\TALVIQ\\Project Zorvane PE";
-        SetRawValue(HKEY_LOCAL_MACHINE, Defaults, "ProgramFilesDir", REG_SZ, programFiles.c_str(),
-                    static_cast<DWORD>(programFiles.size() + 1));
+        ProgramFiles.PointTo(programFiles);
         const std::string older = temp.Join("older");
         const std::string newer = temp.Join("newer");
         for (const std::string& medium : {older, newer}) {

@@ -7,7 +7,8 @@
 #include "support/PackageBuilder.h"
 #include "support/RegistryProbe.h"
 #include "support/ScopedTempDir.h"
-#include "support/UiDriver.h"
+#include "support/SetupFixtures.h"
+#include "uidriver/UiDriver.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -21,20 +22,12 @@
 
 namespace {
 
-const char Defaults[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 const char Entry[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TALVIQ Project Zorvane PE 2.0";
 const char SharedTools[] = "Software\\Microsoft\\Shared Tools";
 const char AddinParent[] = "Software\\Microsoft\\Shared Tools\\Addin Designer";
 const char AddinKey[] = "Software\\Microsoft\\Shared Tools\\Addin Designer\\TALVIQ Project Zorvane";
 const DWORD CutExitCode = 0x4A43;
 const DWORD RunLimitMs = 60000;
-
-std::string StartMenuFolder()
-{
-    char programs[MAX_PATH] = "";
-    SHGetSpecialFolderPathA(nullptr, programs, CSIDL_PROGRAMS, FALSE);
-    return std::string(programs) + "\\TALVIQ Project Zorvane PE Demo";
-}
 
 std::string DemoSource(const char* relative)
 {
@@ -59,22 +52,14 @@ std::string FlushesOf(const std::string& log)
     return "no commit";
 }
 
-bool HasLine(const std::string& log, const std::string& wanted)
-{
-    std::vector<std::string> lines = DiagnosticLogLines(log);
-    return std::find(lines.begin(), lines.end(), wanted) != lines.end();
-}
-
 class JournalCut : public testing::Test {
 protected:
     void SetUp() override
     {
-        SavedProgramFiles = QueryValue(HKEY_LOCAL_MACHINE, Defaults, "ProgramFilesDir");
         SharedToolsExisted = KeyExists(HKEY_LOCAL_MACHINE, SharedTools);
         AddinParentExisted = KeyExists(HKEY_LOCAL_MACHINE, AddinParent);
         std::string programFiles = Temp.Join("Program Files");
-        SetRawValue(HKEY_LOCAL_MACHINE, Defaults, "ProgramFilesDir", REG_SZ, programFiles.c_str(),
-                    static_cast<DWORD>(programFiles.size() + 1));
+        ProgramFiles.PointTo(programFiles);
         const std::string program = DemoSource("tpz2.exe");
         for (const std::string& medium : {Older, Newer}) {
             CreateDirectoryA(medium.c_str(), nullptr);
@@ -93,8 +78,6 @@ protected:
     {
         SetEnvironmentVariableA("ZORVANE_JOURNAL_CUT", nullptr);
         Clean();
-        SetRawValue(HKEY_LOCAL_MACHINE, Defaults, "ProgramFilesDir", SavedProgramFiles.Type,
-                    SavedProgramFiles.Data.data(), static_cast<DWORD>(SavedProgramFiles.Data.size()));
         if (!SharedToolsExisted)
             RemoveKeyTree(HKEY_LOCAL_MACHINE, SharedTools);
     }
@@ -105,7 +88,7 @@ protected:
         RemoveKeyTree(HKEY_LOCAL_MACHINE, AddinKey);
         if (!AddinParentExisted)
             RemoveKeyTree(HKEY_LOCAL_MACHINE, AddinParent);
-        RemoveTree(StartMenuFolder());
+        RemoveTree(ProgramsFolder());
         RemoveTree(Temp.Join("Program Files"));
         DeleteFileA(InstallJournalFile().c_str());
     }
@@ -194,7 +177,7 @@ protected:
     const std::string Newer = Temp.Join("newer");
     const std::string Destination = Temp.Join("Program Files\\TALVIQ\\Project Zorvane PE");
     const std::string Log = Temp.Join("zorvane.log");
-    RegistryValue SavedProgramFiles;
+    ProgramFilesOverride ProgramFiles;
     bool SharedToolsExisted = false;
     bool AddinParentExisted = false;
 };
@@ -245,8 +228,8 @@ TEST_F(JournalCut, TheRecoveringRunCutAtEveryStepRecoversAgain)
         ASSERT_EQ(SnapshotDifferences(cutState, Snapshot()), "");
         const std::string cut = "change:" + std::to_string(n);
         ASSERT_EQ(Install(Newer, cut.c_str()), CutExitCode);
-        const bool recovered =
-            HasLine(Log, "recovery: the changes of an install that did not end were undone");
+        const bool recovered = Contains(DiagnosticLogLines(Log),
+                                        "recovery: the changes of an install that did not end were undone");
         // The undo's last step deletes the journal: cut there, the next run finds none.
         const bool journalGone = !FileExists(InstallJournalFile());
         ++cuts;
@@ -409,7 +392,8 @@ TEST_F(JournalCut, AnUpgradeFlushesEachRecordBeforeItsRenameAndEachNewFileBefore
     // Readme.txt, Setup.log, Setup.exe and the three shortcuts are replaced; tpz2.exe holds the same.
     EXPECT_EQ(renames, 6) << text;
     EXPECT_EQ(deletions, renames);
-    EXPECT_TRUE(HasLine(Log, "journal: committed; " + std::to_string(flushes) + " disk flushes"))
+    EXPECT_TRUE(
+        Contains(DiagnosticLogLines(Log), "journal: committed; " + std::to_string(flushes) + " disk flushes"))
         << ReadTestFile(Log);
     std::cout << "    an upgrade of 3 entries: " << flushes << " disk flushes, " << renames
               << " files set aside\n";

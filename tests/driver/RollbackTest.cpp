@@ -6,7 +6,8 @@
 #include "support/PackageBuilder.h"
 #include "support/RegistryProbe.h"
 #include "support/ScopedTempDir.h"
-#include "support/UiDriver.h"
+#include "support/SetupFixtures.h"
+#include "uidriver/UiDriver.h"
 
 #include <windows.h>
 #include <prsht.h>
@@ -22,7 +23,6 @@
 
 namespace {
 
-const char Defaults[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 const char Entry[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TALVIQ Project Zorvane PE 2.0";
 const char AddinKey[] = "Software\\Microsoft\\Shared Tools\\Addin Designer\\TALVIQ Project Zorvane";
 // The add-in key's ancestors, which an installation may create: put back as they were.
@@ -32,13 +32,6 @@ const char RunKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char UndoneLine[] = "undo: done; nothing of this run is left";
 const char UndoneRecoveryLine[] = "recovery: the changes of an install that did not end were undone";
 const DWORD RunLimitMs = 60000;
-
-std::string StartMenuFolder()
-{
-    char programs[MAX_PATH] = "";
-    SHGetSpecialFolderPathA(nullptr, programs, CSIDL_PROGRAMS, FALSE);
-    return std::string(programs) + "\\TALVIQ Project Zorvane PE Demo";
-}
 
 std::string JournalPath() { return InstallJournalFile(); }
 
@@ -50,26 +43,16 @@ std::string DamagedEntry(const std::string& target)
     return PackageEntryBytes(target, "Damaged", stored);
 }
 
-bool Contains(const std::vector<std::string>& lines, const std::string& line)
-{
-    for (const std::string& each : lines)
-        if (each == line)
-            return true;
-    return false;
-}
-
 // Two media (Setup.exe with a package each) in a temporary folder, the proposed Program Files
 // folder pointed into it; the product's registry entries and shortcuts are removed afterwards.
 class Rollback : public testing::Test {
 protected:
     void SetUp() override
     {
-        SavedProgramFiles = QueryValue(HKEY_LOCAL_MACHINE, Defaults, "ProgramFilesDir");
         for (const char* key : AddinAncestors)
             AncestorsExisted.push_back(KeyExists(HKEY_LOCAL_MACHINE, key));
         std::string programFiles = Temp.Join("Program Files");
-        SetRawValue(HKEY_LOCAL_MACHINE, Defaults, "ProgramFilesDir", REG_SZ, programFiles.c_str(),
-                    static_cast<DWORD>(programFiles.size() + 1));
+        ProgramFiles.PointTo(programFiles);
         for (const std::string& medium : {Medium, Newer}) {
             CreateDirectoryA(medium.c_str(), nullptr);
             ASSERT_TRUE(CopyFileA(BuildTreePath(SETUP_EXE_UNIX_PATH).c_str(),
@@ -79,8 +62,6 @@ protected:
     }
     void TearDown() override
     {
-        SetRawValue(HKEY_LOCAL_MACHINE, Defaults, "ProgramFilesDir", SavedProgramFiles.Type,
-                    SavedProgramFiles.Data.data(), static_cast<DWORD>(SavedProgramFiles.Data.size()));
         RemoveProduct();
         for (size_t i = 0; i < AncestorsExisted.size(); ++i) {
             if (!AncestorsExisted[i]) {
@@ -99,7 +80,7 @@ protected:
             RegDeleteValueA(run, "TPZ20");
             RegCloseKey(run);
         }
-        RemoveTree(StartMenuFolder());
+        RemoveTree(ProgramsFolder());
     }
 
     PROCESS_INFORMATION Start(const std::string& medium, const std::string& arguments)
@@ -185,7 +166,7 @@ protected:
     const std::string Newer = Temp.Join("newer");
     const std::string Destination = Temp.Join("Program Files\\TALVIQ\\Project Zorvane PE");
     const std::string Log = Temp.Join("zorvane.log");
-    RegistryValue SavedProgramFiles;
+    ProgramFilesOverride ProgramFiles;
     std::vector<bool> AncestorsExisted;
 };
 

@@ -5,7 +5,7 @@
 #include "driver/UserMessages.h"
 #include "support/ChildProcess.h"
 #include "support/ScopedTempDir.h"
-#include "support/UiDriver.h"
+#include "uidriver/UiDriver.h"
 
 #include <gtest/gtest.h>
 
@@ -55,14 +55,7 @@ public:
             ADD_FAILURE() << "no path for " << program;
             return;
         }
-        std::string commandLine = std::string("\"") + path + "\" " + arguments;
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                            &Info)) {
-            ADD_FAILURE() << "cannot start " << commandLine << ", error " << GetLastError();
-            Info = {};
-        }
+        Info = StartChild(std::string("\"") + path + "\" " + arguments);
     }
     ~ChildProcess()
     {

@@ -1,5 +1,5 @@
 // The UI driver that every GUI test relies on, tried on real message boxes and a real wizard.
-#include "support/UiDriver.h"
+#include "uidriver/UiDriver.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,8 @@
 #include "support/PackageBuilder.h"
 #include "support/RegistryProbe.h"
 #include "support/ScopedTempDir.h"
-#include "support/UiDriver.h"
+#include "support/SetupFixtures.h"
+#include "uidriver/UiDriver.h"
 #include "support/WindowWatch.h"
 
 #include "resource.h"
@@ -23,7 +24,6 @@
 namespace {
 
 const char Entry[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TALVIQ Project Zorvane PE 2.0";
-const char Defaults[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 const char RunKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char AddinRoot[] = "Software\\Microsoft\\Shared Tools";
 const DWORD RunLimitMs = 60000;
@@ -49,30 +49,15 @@ RunResult RunSetup(const std::string& commandLine)
 // Runs one of Wine's own programs to its end.
 DWORD RunWine(const std::string& commandLine) { return FinishChild(StartChild(commandLine), RunLimitMs); }
 
-// The product's folder in the Programs folder programsId (the user's, or all users').
-std::string ProgramsFolder(int programsId = CSIDL_PROGRAMS)
-{
-    char programs[MAX_PATH] = "";
-    SHGetSpecialFolderPathA(nullptr, programs, programsId, FALSE);
-    return std::string(programs) + "\\TALVIQ Project Zorvane PE Demo";
-}
-
-bool Contains(const std::vector<std::string>& lines, const std::string& line)
-{
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
 // One medium (Setup.exe and the demo package) in a temporary folder; the product's registry
 // entries, shortcuts and proposed Program Files folder are put back after each test.
 class UnattendedRun : public testing::Test {
 protected:
     void SetUp() override
     {
-        SavedProgramFiles = QueryValue(HKEY_LOCAL_MACHINE, Defaults, "ProgramFilesDir");
         SharedToolsExisted = KeyExists(HKEY_LOCAL_MACHINE, AddinRoot);
         std::string programFiles = Temp.Join("Program Files");
-        SetRawValue(HKEY_LOCAL_MACHINE, Defaults, "ProgramFilesDir", REG_SZ, programFiles.c_str(),
-                    static_cast<DWORD>(programFiles.size() + 1));
+        ProgramFiles.PointTo(programFiles);
         CreateDirectoryA(Medium.c_str(), nullptr);
         ASSERT_TRUE(CopyFileA(BuildTreePath(SETUP_EXE_UNIX_PATH).c_str(), Program.c_str(), FALSE));
         ASSERT_TRUE(
@@ -80,8 +65,6 @@ protected:
     }
     void TearDown() override
     {
-        SetRawValue(HKEY_LOCAL_MACHINE, Defaults, "ProgramFilesDir", SavedProgramFiles.Type,
-                    SavedProgramFiles.Data.data(), static_cast<DWORD>(SavedProgramFiles.Data.size()));
         EXPECT_TRUE(RemoveKeyTree(HKEY_LOCAL_MACHINE, Entry));
         EXPECT_TRUE(RemoveKeyTree(HKEY_LOCAL_MACHINE,
                                   std::string(AddinRoot) + "\\Addin Designer\\TALVIQ Project Zorvane"));
@@ -103,7 +86,7 @@ protected:
     const std::string Medium = Temp.Join("medium");
     const std::string Program = Medium + "\\Setup.exe";
     const std::string Log = Temp.Join("Logs\\zorvane.log");
-    RegistryValue SavedProgramFiles;
+    ProgramFilesOverride ProgramFiles;
     bool SharedToolsExisted = false;
 };
 

@@ -5,7 +5,7 @@
 #include "driver/RunOptions.h"
 #include "support/MessageBoxScript.h"
 #include "support/ScopedTempDir.h"
-#include "support/UiDriver.h"
+#include "uidriver/UiDriver.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,7 @@
 #include "format/PackageWalker.h"
 
 #include "format/SzddTestData.h"
+#include "support/StringSink.h"
 #include "support/PackageEntryBytes.h"
 
 #include <gtest/gtest.h>
@@ -25,12 +26,6 @@ struct Seen {
     uint32_t ExpandedSize;
     std::string Content;
 };
-
-bool AppendToString(void* context, const unsigned char* data, size_t count)
-{
-    static_cast<std::string*>(context)->append(reinterpret_cast<const char*>(data), count);
-    return true;
-}
 
 // Walks the whole package, reading every entry's content when readContent is set.
 std::vector<Seen> Walk(const std::string& package, PackageWalker* walker, bool readContent = true)

@@ -1,6 +1,7 @@
 #include "format/SzddCompressor.h"
 
 #include "format/SzddTestData.h"
+#include "support/StringSink.h"
 
 #include <gtest/gtest.h>
 
@@ -48,12 +49,6 @@ uint64_t GreedyBits(const std::string& input)
         p += pair ? longest : 1;
     }
     return bits;
-}
-
-bool AppendToString(void* context, const unsigned char* data, size_t count)
-{
-    static_cast<std::string*>(context)->append(reinterpret_cast<const char*>(data), count);
-    return true;
 }
 
 std::string CompressWithLimits(const std::string& input, SzddCompressorLimits limits)

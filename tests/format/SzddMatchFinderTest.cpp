@@ -2,6 +2,7 @@
 
 #include "format/SzddCompressor.h"
 #include "format/SzddTestData.h"
+#include "support/StringSink.h"
 
 #include <gtest/gtest.h>
 
@@ -59,12 +60,6 @@ Matches FindInChunks(const std::string& input, uint32_t chunkSize, SzddMatchFind
                         &found.Distances[start]);
     }
     return found;
-}
-
-bool AppendToString(void* context, const unsigned char* data, size_t count)
-{
-    static_cast<std::string*>(context)->append(reinterpret_cast<const char*>(data), count);
-    return true;
 }
 
 // The encoder fed in pieces of feedSize positions.

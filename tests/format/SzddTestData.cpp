@@ -2,6 +2,7 @@
 
 #include "format/ByteStream.h"
 #include "format/SzddCompressor.h"
+#include "support/StringSink.h"
 
 #include <gtest/gtest.h>
 
@@ -23,12 +24,6 @@ struct Generator {
     }
     uint32_t Below(uint32_t limit) { return Next() % limit; }
 };
-
-bool AppendToString(void* context, const unsigned char* data, size_t count)
-{
-    static_cast<std::string*>(context)->append(reinterpret_cast<const char*>(data), count);
-    return true;
-}
 
 } // namespace
 

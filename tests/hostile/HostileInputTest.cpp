@@ -8,7 +8,7 @@
 #include "core/SetupState.h"
 #include "payload/BootTimeDeletion.h"
 #include "payload/LogRemoval.h"
-#include "payload/PackageExtraction.h"
+#include "driver/PackageInstall.h"
 #include "support/RegistryProbe.h"
 #include "system/Registry.h"
 #include "support/ScopedTempDir.h"
@@ -78,30 +78,13 @@ std::string Upper(std::string text)
     return text;
 }
 
-// Names of everything in a folder tree, for "nothing else changed".
-void ListTree(const std::string& folder, std::vector<std::string>* names)
-{
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        std::string name = found.cFileName;
-        if (name == "." || name == "..")
-            continue;
-        names->push_back(folder + "\\" + name);
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            ListTree(folder + "\\" + name, names);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    std::sort(names->begin(), names->end());
-}
-
+// Paths of everything in a folder tree, sorted, for "nothing else changed".
 std::vector<std::string> Listing(const std::string& folder)
 {
-    std::vector<std::string> names;
-    ListTree(folder, &names);
-    return names;
+    std::vector<std::string> paths;
+    for (const std::string& name : ListTree(folder))
+        paths.push_back(folder + "\\" + name);
+    return paths;
 }
 
 void RemoveValue(HKEY root, const char* keyPath, const char* name)

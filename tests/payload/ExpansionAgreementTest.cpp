@@ -1,6 +1,6 @@
 // The extraction expands stored bytes itself; it must accept and produce exactly what the
 // platform's LZ expansion would. Every stream of the table goes through both.
-#include "payload/PackageExtraction.h"
+#include "payload/EntryExpansion.h"
 
 #include "core/ZorvaneException.h"
 #include "support/ScopedTempDir.h"

@@ -5,7 +5,7 @@
 #include "core/FileAccess.h"
 #include "core/ZorvaneException.h"
 #include "core/SetupState.h"
-#include "payload/PackageExtraction.h"
+#include "driver/PackageInstall.h"
 #include "support/PackageBuilder.h"
 #include "support/ScopedTempDir.h"
 

@@ -1,4 +1,6 @@
-#include "payload/PackageExtraction.h"
+#include "driver/PackageInstall.h"
+#include "payload/EntryExpansion.h"
+#include "payload/EntryPlacement.h"
 
 #include "core/UserMessages.h"
 
@@ -38,77 +40,6 @@ std::string VersionedFile(const char* version)
     std::string name = std::string("versioned-") + version + ".exe";
     EXPECT_TRUE(PathBesideProgram(path, name.c_str(), true));
     return ReadTestFile(path);
-}
-
-// Every file and folder under root, relative to it, sorted; folders end in a backslash.
-void ListTree(const std::string& root, const std::string& prefix, std::vector<std::string>* names)
-{
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((root + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        std::string name = found.cFileName;
-        if (name == "." || name == "..")
-            continue;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            names->push_back(prefix + name + "\\");
-            ListTree(root + "\\" + name, prefix + name + "\\", names);
-        } else {
-            names->push_back(prefix + name);
-        }
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-}
-
-std::vector<std::string> Tree(const std::string& root)
-{
-    std::vector<std::string> names;
-    ListTree(root, "", &names);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-TEST(CopyStoredBytes, CopiesExactlyTheCountAndNothingForZeroOrLess)
-{
-    ScopedTempDir dir;
-    std::string source = dir.Join("Setup.z");
-    std::string copy = dir.Join("copy");
-    std::string content = Pattern(3000, 1);
-    WriteTestFile(source, content);
-    FileReader package(source.c_str());
-    {
-        FileWriter output(copy.c_str());
-        CopyStoredBytes(package, output, 2500);
-    }
-    EXPECT_TRUE(ReadTestFile(copy) == content.substr(0, 2500));
-    EXPECT_EQ(package.Tell(), 2500u);
-
-    for (int32_t count : {0, -1, INT32_MIN}) {
-        {
-            FileWriter output(copy.c_str());
-            CopyStoredBytes(package, output, count);
-        }
-        EXPECT_EQ(ReadTestFile(copy), "") << count;
-        EXPECT_EQ(package.Tell(), 2500u) << count;
-    }
-}
-
-TEST(CopyStoredBytes, PackageEndingFirstThrowsEndOfFileForThePackage)
-{
-    ScopedTempDir dir;
-    std::string source = dir.Join("Setup.z");
-    WriteTestFile(source, Pattern(1100, 2));
-    FileReader package(source.c_str());
-    FileWriter output(dir.Join("copy").c_str());
-    try {
-        CopyStoredBytes(package, output, 2048);
-        FAIL() << "no exception";
-    } catch (const ZorvaneException& error) {
-        EXPECT_EQ(error.ErrorCode, ErrUnexpectedEndOfFile);
-        EXPECT_STREQ(error.FileName, source.c_str());
-    }
-    EXPECT_TRUE(package.AtEnd());
 }
 
 TEST(ReadFileVersion, GivesBothHalvesOfTheFixedFileVersion)
@@ -256,7 +187,7 @@ protected:
     int CountTemporaries(const char* prefix) const
     {
         int count = 0;
-        for (const std::string& name : Tree(TemporaryFolder))
+        for (const std::string& name : ListTree(TemporaryFolder))
             count += name.compare(0, 3, prefix) == 0;
         return count;
     }
@@ -331,7 +262,7 @@ TEST_F(PackageExtractionTest, InstallsCompressedStoredAndEmptyEntriesByteForByte
     EXPECT_EQ(ReadTestFile(Target("Empty.dat")), "");
     EXPECT_EQ(Log(), "+" + Target("tpz2.exe") + "\r\n+" + Target("Readme.txt") + "\r\n+" +
                          Target("Empty.dat") + "\r\n");
-    EXPECT_EQ(Tree(TemporaryFolder), std::vector<std::string>());
+    EXPECT_EQ(ListTree(TemporaryFolder), std::vector<std::string>());
 }
 
 // A clock that moves one millisecond each time it is read: what the extraction shows no longer
@@ -379,7 +310,7 @@ TEST_F(PackageExtractionTest, DialogShowsEntriesPacedAndTheWholePercentOfThePack
     EXPECT_EQ(BarChanges.back().Position, 100);
     EXPECT_EQ(Status(), "Read me");
     EXPECT_EQ(BarPosition(), 100);
-    EXPECT_EQ(Tree(TemporaryFolder), std::vector<std::string>());
+    EXPECT_EQ(ListTree(TemporaryFolder), std::vector<std::string>());
     EXPECT_TRUE(ReadTestFile(Target("Large.dat")) == Pattern(4 * 1024 * 1024, 6));
 }
 
@@ -405,7 +336,7 @@ TEST_F(PackageExtractionTest, TrailingBytesShorterThanAHeaderAreIgnored)
     ASSERT_EQ(Extract(package), 0) << ErrorFile;
     EXPECT_EQ(ReadTestFile(Target("Readme.txt")), "Read me first.\r\n");
     EXPECT_EQ(BarPosition(), static_cast<int>(entry.size() * 100 / package.size()));
-    EXPECT_EQ(Tree(TemporaryFolder), std::vector<std::string>());
+    EXPECT_EQ(ListTree(TemporaryFolder), std::vector<std::string>());
 }
 
 // Asked before each entry: true from the second question on.
@@ -424,7 +355,7 @@ TEST_F(PackageExtractionTest, AStopAskedForEndsExtractionBetweenEntriesWithTheCa
     EXPECT_EQ(ReadTestFile(Target("First.txt")), "first") << "the entry under way is finished";
     EXPECT_FALSE(FileExists(Target("Second.txt")));
     EXPECT_EQ(Log(), "+" + Target("First.txt") + "\r\n");
-    EXPECT_EQ(Tree(TemporaryFolder), std::vector<std::string>());
+    EXPECT_EQ(ListTree(TemporaryFolder), std::vector<std::string>());
 }
 
 TEST_F(PackageExtractionTest, EmptyPackageFailsWithEndOfFileAndInstallsNothing)
@@ -434,8 +365,8 @@ TEST_F(PackageExtractionTest, EmptyPackageFailsWithEndOfFileAndInstallsNothing)
     EXPECT_EQ(Status(), "");
     EXPECT_EQ(BarPosition(), 0);
     EXPECT_EQ(Log(), "");
-    EXPECT_EQ(Tree(Destination), std::vector<std::string>{InstallLogName});
-    EXPECT_EQ(Tree(TemporaryFolder), std::vector<std::string>());
+    EXPECT_EQ(ListTree(Destination), std::vector<std::string>{InstallLogName});
+    EXPECT_EQ(ListTree(TemporaryFolder), std::vector<std::string>());
 }
 
 TEST_F(PackageExtractionTest, PackageCutInsideAnEntryFailsAndRemovesBothTemporaries)
@@ -450,14 +381,14 @@ TEST_F(PackageExtractionTest, PackageCutInsideAnEntryFailsAndRemovesBothTemporar
     EXPECT_EQ(Log(), "+" + Target("Readme.txt") + "\r\n");
     ASSERT_EQ(BarChanges.size(), 1u);
     EXPECT_EQ(BarChanges[0].ExpandedTemporaries, 1);
-    EXPECT_EQ(Tree(TemporaryFolder), std::vector<std::string>());
+    EXPECT_EQ(ListTree(TemporaryFolder), std::vector<std::string>());
 
     // Cut inside the first entry: nothing is installed, the bar never moves.
     BarChanges.clear();
     EXPECT_EQ(Extract(cut), ErrUnexpectedEndOfFile);
     EXPECT_TRUE(BarChanges.empty());
     EXPECT_EQ(Log(), "");
-    EXPECT_EQ(Tree(TemporaryFolder), std::vector<std::string>());
+    EXPECT_EQ(ListTree(TemporaryFolder), std::vector<std::string>());
 }
 
 TEST_F(PackageExtractionTest, NewSubfolderIsLoggedWithItsBackslashBeforeItsFirstFile)
@@ -504,7 +435,7 @@ TEST_F(PackageExtractionTest, SystemFolderEntriesLandInTheSystemFolder)
     EXPECT_EQ(ReadTestFile(library), "library");
     EXPECT_EQ(ReadTestFile(nested), "nested");
     EXPECT_EQ(Log(), "+" + library + "\r\n#" + folder + "\\\r\n+" + nested + "\r\n");
-    EXPECT_EQ(Tree(Destination), std::vector<std::string>{InstallLogName});
+    EXPECT_EQ(ListTree(Destination), std::vector<std::string>{InstallLogName});
 }
 
 TEST_F(PackageExtractionTest, MissingTargetIsInstalledAndLoggedUnderEveryMode)
@@ -662,14 +593,14 @@ TEST_F(PackageExtractionTest, UnsoundEntryIsRefusedBeforeAnythingOfItIsDone)
     };
     std::string first = PackageEntryBytes("first.txt", "First file", SzddLiterals("first"));
     ASSERT_EQ(Extract(first), 0) << ErrorFile;
-    std::vector<std::string> before = Tree(Dir.Path());
+    std::vector<std::string> before = ListTree(Dir.Path());
     for (const auto& c : cases) {
         SCOPED_TRACE("target '" + c.Target + "'");
         EXPECT_EQ(Extract(first + PackageEntryBytes(c.Target, c.Display, "evil")), ErrInvalidOrCorrupt);
         EXPECT_EQ(ErrorFile, PackagePath);
         EXPECT_EQ(Status(), "First file");
         EXPECT_EQ(Log(), "+" + Target("first.txt") + "\r\n");
-        EXPECT_EQ(Tree(Dir.Path()), before);
+        EXPECT_EQ(ListTree(Dir.Path()), before);
         if (!c.EscapedTo.empty()) {
             EXPECT_FALSE(FileExists(c.EscapedTo));
             DeleteFileA(c.EscapedTo.c_str()); // a failure must not spoil the next run
@@ -701,9 +632,9 @@ TEST_F(PackageExtractionTest, TargetPathBeyondThePathLimitIsBlamedOnTheFolderNot
             EXPECT_EQ(ErrorFile.substr(0, 10), target.substr(0, 10));
             EXPECT_NE(ErrorFile.find("..."), std::string::npos);
             EXPECT_EQ(ErrorFile.substr(ErrorFile.size() - 12), "d\\Readme.txt");
-            EXPECT_EQ(Tree(folder), std::vector<std::string>());
+            EXPECT_EQ(ListTree(folder), std::vector<std::string>());
         }
-        EXPECT_EQ(Tree(TemporaryFolder), std::vector<std::string>());
+        EXPECT_EQ(ListTree(TemporaryFolder), std::vector<std::string>());
         EXPECT_TRUE(RemoveTree(folder));
     }
 }
@@ -727,7 +658,7 @@ TEST_F(PackageExtractionTest, RecordGoesInTheLogBeforeTheFileGoesInPlace)
         EXPECT_FALSE(FileExists(Target("New.txt"))) << "a file in place that the log does not name";
         EXPECT_EQ(ReadTestFile(Target("Readme.txt")), "old readme");
         EXPECT_EQ(FilesMatching(Destination + "\\~v*"), std::vector<std::string>());
-        EXPECT_EQ(Tree(TemporaryFolder), std::vector<std::string>());
+        EXPECT_EQ(ListTree(TemporaryFolder), std::vector<std::string>());
     }
 }
 
@@ -770,7 +701,7 @@ TEST_F(PackageExtractionTest, ReplacementWhoseRenameFailsLeavesTheOldFileWholeAn
             EXPECT_EQ(ErrorFile, Target("Readme.txt"));
         }
         EXPECT_EQ(FilesMatching(Destination + "\\~v*"), std::vector<std::string>());
-        EXPECT_EQ(Tree(TemporaryFolder), std::vector<std::string>());
+        EXPECT_EQ(ListTree(TemporaryFolder), std::vector<std::string>());
     }
 }
 
@@ -797,7 +728,7 @@ TEST_F(PackageExtractionTest, DataThatDoesNotExpandExactlyIsRefusedAndNeverInsta
         EXPECT_EQ(ReadTestFile(Target("first.txt")), "first");
         EXPECT_FALSE(FolderExists(Target("Data")));
         EXPECT_EQ(Log(), "+" + Target("first.txt") + "\r\n");
-        EXPECT_EQ(Tree(TemporaryFolder), std::vector<std::string>());
+        EXPECT_EQ(ListTree(TemporaryFolder), std::vector<std::string>());
     }
 }
 
@@ -827,7 +758,7 @@ TEST_F(PackageExtractionTest, CopyIntoPlaceThatFailsIsReportedWithTheTarget)
         EXPECT_EQ(ErrorFile, Target(c.Name));
         EXPECT_EQ(SystemError, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
         EXPECT_TRUE(ReadTestFile(Target(c.Name)) == old);
-        EXPECT_EQ(Tree(TemporaryFolder), std::vector<std::string>());
+        EXPECT_EQ(ListTree(TemporaryFolder), std::vector<std::string>());
     }
 }
 
@@ -836,7 +767,7 @@ TEST_F(PackageExtractionTest, FolderThatCannotBeMadeOrTemporariesThatCannotBeMad
     WriteTestFile(Target("Readme.txt"), "a file where a folder is wanted");
     EXPECT_EQ(Extract(PackageEntryBytes("Readme.txt\\inner.txt", "Inner", "inner")), ErrFailedToCreateFolder);
     EXPECT_EQ(ErrorFile, Target("Readme.txt\\"));
-    EXPECT_EQ(Tree(TemporaryFolder), std::vector<std::string>());
+    EXPECT_EQ(ListTree(TemporaryFolder), std::vector<std::string>());
 
     std::string missing = Dir.Join("missing");
     UseTemporaryFolder(missing);
@@ -852,7 +783,7 @@ TEST_F(PackageExtractionTest, FolderThatCannotBeMadeOrTemporariesThatCannotBeMad
     UseTemporaryFolder(deep);
     ASSERT_EQ(Extract(PackageEntryBytes("Second.txt", "Second", SzddLiterals("second"))), 0) << ErrorFile;
     EXPECT_EQ(ReadTestFile(Target("Second.txt")), "second");
-    EXPECT_EQ(Tree(deep), std::vector<std::string>());
+    EXPECT_EQ(ListTree(deep), std::vector<std::string>());
 }
 
 // Content is kept in memory up to a limit and otherwise read back from the expansion temporary,
@@ -891,7 +822,7 @@ TEST_F(PackageExtractionTest, ContentHeldInMemoryOrNotAndShorterAfterLongerInsta
         for (const auto& entry : entries)
             EXPECT_TRUE(ReadTestFile(Target(entry.Name)) == entry.Content) << entry.Name;
         EXPECT_EQ(Log(), log);
-        EXPECT_EQ(Tree(TemporaryFolder), std::vector<std::string>());
+        EXPECT_EQ(ListTree(TemporaryFolder), std::vector<std::string>());
     }
 }
 
@@ -931,5 +862,5 @@ TEST_F(PackageExtractionTest, InstallsTheDemoPackageThatZpackBuiltExactly)
                          Target("Readme.txt") + "\r\n#" + Target("Projects\\") + "\r\n+" +
                          Target("Projects\\Sample.tpz") + "\r\n");
     EXPECT_EQ(BarPosition(), 100);
-    EXPECT_EQ(Tree(TemporaryFolder), std::vector<std::string>());
+    EXPECT_EQ(ListTree(TemporaryFolder), std::vector<std::string>());
 }

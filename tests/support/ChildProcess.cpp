@@ -17,14 +17,14 @@ std::string BesideTests(const char* name)
     return folder.substr(0, folder.rfind('\\') + 1) + name;
 }
 
-PROCESS_INFORMATION StartChild(std::string commandLine)
+PROCESS_INFORMATION StartChild(std::string commandLine, const char* application)
 {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    EXPECT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    EXPECT_TRUE(CreateProcessA(application, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                &startup, &process))
-        << commandLine;
+        << commandLine << ", error " << GetLastError();
     return process;
 }
 

@@ -12,8 +12,10 @@ bool EmulatedRoute();
 // A program or file beside this test program.
 std::string BesideTests(const char* name);
 
-// Starts commandLine; a failed start is a test failure and gives a null process.
-PROCESS_INFORMATION StartChild(std::string commandLine);
+// Starts commandLine, with application as the program when given (so that a program whose name
+// lacks the extension .exe runs as it is named); a failed start is a test failure and gives a
+// null process.
+PROCESS_INFORMATION StartChild(std::string commandLine, const char* application = nullptr);
 
 // Waits up to limitMs for process to end (terminating it then, as a test failure) and returns its
 // exit code; ~0u for a null process.

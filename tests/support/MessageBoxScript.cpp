@@ -1,6 +1,6 @@
 #include "support/MessageBoxScript.h"
 
-#include "support/UiDriver.h"
+#include "uidriver/UiDriver.h"
 
 #include <gtest/gtest.h>
 

@@ -159,3 +159,23 @@ std::vector<std::string> DiagnosticLogLines(const std::string& path)
     }
     return lines;
 }
+
+void ListTreeInto(const std::string& root, const std::string& relative, std::vector<std::string>* found)
+{
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileA((root + "\\" + relative + "*").c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::string name = data.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            found->push_back(relative + name + "\\");
+            ListTreeInto(root, relative + name + "\\", found);
+        } else {
+            found->push_back(relative + name);
+        }
+    } while (FindNextFileA(search, &data));
+    FindClose(search);
+}

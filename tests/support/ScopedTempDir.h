@@ -7,6 +7,7 @@
 #include <windows.h>
 #endif
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,19 @@ bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);
 // Deletes a folder and all it holds; true when it is gone afterwards.
 bool RemoveTree(const std::string& path);
+// Appends every file and folder under root + relative (relative empty or ending in the separator)
+// to found, named relative to root, in the order the system lists them; a folder ends in the
+// separator (a backslash on Windows, else a slash).
+void ListTreeInto(const std::string& root, const std::string& relative, std::vector<std::string>* found);
+// Every file and folder under root as ListTreeInto names them, sorted. Empty when root cannot be
+// listed.
+inline std::vector<std::string> ListTree(const std::string& root)
+{
+    std::vector<std::string> found;
+    ListTreeInto(root, "", &found);
+    std::sort(found.begin(), found.end());
+    return found;
+}
 
 #ifdef _WIN32
 // Names (without folder) of the files and folders matching a FindFirstFile pattern, such as

@@ -91,3 +91,23 @@ bool RemoveTree(const std::string& path)
     struct stat status;
     return lstat(path.c_str(), &status) != 0;
 }
+
+void ListTreeInto(const std::string& root, const std::string& relative, std::vector<std::string>* found)
+{
+    DIR* folder = opendir((root + "/" + relative).c_str());
+    if (folder == nullptr)
+        return;
+    while (struct dirent* entry = readdir(folder)) {
+        std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        struct stat status;
+        if (stat((root + "/" + relative + name).c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+            found->push_back(relative + name + "/");
+            ListTreeInto(root, relative + name + "/", found);
+        } else {
+            found->push_back(relative + name);
+        }
+    }
+    closedir(folder);
+}

@@ -3,7 +3,7 @@
 
 #include "core/SetupState.h"
 #include "resource.h"
-#include "support/UiDriver.h"
+#include "uidriver/UiDriver.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include "core/SetupState.h"
 #include "resource.h"
 #include "support/ScopedTempDir.h"
-#include "support/UiDriver.h"
+#include "uidriver/UiDriver.h"
 #include "ui/BackdropWindow.h"
 
 #include <commctrl.h>

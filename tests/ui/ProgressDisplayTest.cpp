@@ -1,7 +1,7 @@
 #include "ui/ProgressDisplay.h"
 
 #include "resource.h"
-#include "support/UiDriver.h"
+#include "uidriver/UiDriver.h"
 
 #include <commctrl.h>
 

@@ -6,15 +6,6 @@
 
 #include <stdio.h>
 
-#include <algorithm>
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <dirent.h>
-#include <sys/stat.h>
-#endif
-
 namespace {
 
 std::string ReadBack(FILE* file)
@@ -27,45 +18,6 @@ std::string ReadBack(FILE* file)
         text.append(chunk, got);
     fclose(file);
     return text;
-}
-
-void ListInto(const std::string& root, const std::string& relative, std::vector<std::string>* found)
-{
-#ifdef _WIN32
-    WIN32_FIND_DATAA data;
-    HANDLE search = FindFirstFileA((root + "\\" + relative + "*").c_str(), &data);
-    if (search == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        std::string name = data.cFileName;
-        if (name == "." || name == "..")
-            continue;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            found->push_back(relative + name + "\\");
-            ListInto(root, relative + name + "\\", found);
-        } else {
-            found->push_back(relative + name);
-        }
-    } while (FindNextFileA(search, &data));
-    FindClose(search);
-#else
-    DIR* folder = opendir((root + "/" + relative).c_str());
-    if (folder == nullptr)
-        return;
-    while (struct dirent* entry = readdir(folder)) {
-        std::string name = entry->d_name;
-        if (name == "." || name == "..")
-            continue;
-        struct stat status;
-        if (stat((root + "/" + relative + name).c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
-            found->push_back(relative + name + "/");
-            ListInto(root, relative + name + "/", found);
-        } else {
-            found->push_back(relative + name);
-        }
-    }
-    closedir(folder);
-#endif
 }
 
 } // namespace
@@ -92,12 +44,4 @@ ZpackRun RunZpackCommand(const ScopedTempDir& dir, const std::vector<std::string
     remove(outPath.c_str());
     remove(errPath.c_str());
     return run;
-}
-
-std::vector<std::string> ListTree(const std::string& root)
-{
-    std::vector<std::string> found;
-    ListInto(root, "", &found);
-    std::sort(found.begin(), found.end());
-    return found;
 }

@@ -14,6 +14,3 @@ struct ZpackRun {
 
 // Runs "zpack ARGS..." with standard output and error captured through files in dir.
 ZpackRun RunZpackCommand(const ScopedTempDir& dir, const std::vector<std::string>& args);
-
-// Every file and folder under root, relative, sorted, folders with a trailing separator.
-std::vector<std::string> ListTree(const std::string& root);

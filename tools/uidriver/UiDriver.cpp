@@ -1,4 +1,4 @@
-#include "support/UiDriver.h"
+#include "uidriver/UiDriver.h"
 
 #include <commctrl.h>
 #include <prsht.h>
