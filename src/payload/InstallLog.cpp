@@ -23,6 +23,73 @@ RecordList Earlier;
 RecordList Written;
 bool Keeping = false;
 
+// The written records by path, so that carrying an earlier log of a thousand records does not
+// compare each with each: open addressing over offsets into Written (offset + 1; 0 is empty),
+// keyed by the path as IsSamePathText reads it, upper-cased.
+DWORD* WrittenIndex;
+DWORD IndexRoom; // a power of two, or 0
+DWORD IndexUsed;
+
+DWORD PathHash(char kind, const char* path)
+{
+    char key[MAX_PATH];
+    size_t length = strnlen(path, MAX_PATH);
+    if (length >= MAX_PATH)
+        return 0;
+    memcpy(key, path, length + 1);
+    FoldSeparators(key);
+    length = strlen(key);
+    if (length > 0 && key[length - 1] == '\\')
+        key[--length] = '\0';
+    CharUpperBuffA(key, static_cast<DWORD>(length));
+    DWORD hash = 2166136261u ^ static_cast<unsigned char>(kind);
+    for (size_t i = 0; i < length; ++i)
+        hash = (hash ^ static_cast<unsigned char>(key[i])) * 16777619u;
+    return hash;
+}
+
+void IndexAt(DWORD offset)
+{
+    const char* record = Written.Data + offset;
+    for (DWORD slot = PathHash(record[0], record + 1) & (IndexRoom - 1);; slot = (slot + 1) & (IndexRoom - 1))
+        if (WrittenIndex[slot] == 0) {
+            WrittenIndex[slot] = offset + 1;
+            ++IndexUsed;
+            return;
+        }
+}
+
+// Indexes the record at offset of Written, growing the index to keep it at most half full.
+bool Index(DWORD offset)
+{
+    if (2 * (IndexUsed + 1) > IndexRoom) {
+        DWORD room = IndexRoom == 0 ? 1024 : IndexRoom * 2;
+        void* grown = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, room * sizeof(DWORD));
+        if (grown == nullptr)
+            return false;
+        DWORD* old = WrittenIndex;
+        DWORD oldRoom = IndexRoom;
+        WrittenIndex = static_cast<DWORD*>(grown);
+        IndexRoom = room;
+        IndexUsed = 0;
+        for (DWORD i = 0; i < oldRoom; ++i)
+            if (old[i] != 0)
+                IndexAt(old[i] - 1);
+        if (old != nullptr)
+            HeapFree(GetProcessHeap(), 0, old);
+    }
+    IndexAt(offset);
+    return true;
+}
+
+void ReleaseIndex()
+{
+    if (WrittenIndex != nullptr)
+        HeapFree(GetProcessHeap(), 0, WrittenIndex);
+    WrittenIndex = nullptr;
+    IndexRoom = IndexUsed = 0;
+}
+
 bool Append(RecordList* list, const char* record, DWORD count)
 {
     if (list->Size + count + 1 > list->Room) {
@@ -56,10 +123,14 @@ const char* Next(const RecordList& list, DWORD* offset)
 
 bool IsWritten(char kind, const char* path)
 {
-    DWORD at = ~0u;
-    for (const char* record; (record = Next(Written, &at)) != nullptr;)
+    if (IndexRoom == 0)
+        return false;
+    for (DWORD slot = PathHash(kind, path) & (IndexRoom - 1); WrittenIndex[slot] != 0;
+         slot = (slot + 1) & (IndexRoom - 1)) {
+        const char* record = Written.Data + WrittenIndex[slot] - 1;
         if (record[0] == kind && IsSamePathText(record + 1, path))
             return true;
+    }
     return false;
 }
 
@@ -111,7 +182,8 @@ void WriteLogRecord(FileWriter& log, char kind, const char* path)
         char record[MAX_PATH + 1];
         record[0] = kind;
         lstrcpynA(record + 1, path, MAX_PATH);
-        if (!Append(&Written, record, static_cast<DWORD>(strlen(record))))
+        const DWORD offset = Written.Size;
+        if (!Append(&Written, record, static_cast<DWORD>(strlen(record))) || !Index(offset))
             throw ZorvaneException(ErrNotEnoughMemory);
     }
     log.WriteByte(kind);
@@ -184,5 +256,6 @@ void EndRunLog()
 {
     Release(&Earlier);
     Release(&Written);
+    ReleaseIndex();
     Keeping = false;
 }

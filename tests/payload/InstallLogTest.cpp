@@ -140,3 +140,37 @@ TEST(CarryEarlierRecords, CarriesWhatStillExistsInsideTheInstallationOnceAndInTh
         EndRunLog();
     }
 }
+
+// An earlier log as long as a large package's: every record the run wrote, spelt otherwise, is
+// still found after the run's records outgrew the first rooms kept for them.
+TEST(CarryEarlierRecords, FindsEachOfThousandsOfWrittenRecordsHoweverSpelt)
+{
+    ScopedTempDir dir;
+    const std::string inst = dir.Join("Project Zorvane PE");
+    ASSERT_TRUE(CreateDirectoryA(inst.c_str(), nullptr));
+    WriteTestFile(inst + "\\Left.txt", "x");
+    const int count = 3000;
+    std::string earlier;
+    for (int i = 0; i < count; ++i)
+        earlier += "+" + inst + "\\\\T" + std::to_string(i % 20) + "\\FILE" + std::to_string(i) + ".H\r\n";
+    earlier += "+" + inst + "\\Left.txt\r\n";
+    const std::string logPath = inst + "\\" + InstallLogName;
+    WriteTestFile(logPath, earlier);
+    AllowedFolders allowed = {};
+    lstrcpynA(allowed.Installation, inst.c_str(), MAX_PATH);
+
+    BeginRunLog(logPath.c_str());
+    int carried = -1;
+    {
+        FileWriter log(logPath.c_str());
+        for (int i = 0; i < count; ++i)
+            WriteLogRecord(
+                log, FileRecord,
+                (inst + "\\t" + std::to_string(i % 20) + "\\File" + std::to_string(i) + ".h").c_str());
+        carried = CarryEarlierRecords(log, allowed, CarriedPart::Installed);
+    }
+    EndRunLog();
+    EXPECT_EQ(carried, 1) << "only the file the run did not write";
+    const std::string log = ReadTestFile(logPath);
+    EXPECT_EQ(log.substr(log.size() - (inst.size() + 12)), "+" + inst + "\\Left.txt\r\n");
+}
