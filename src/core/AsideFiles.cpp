@@ -6,7 +6,93 @@
 
 #include <windows.h>
 
+#include <ctype.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+// The "~vo" names a folder held when the run first chose one there (ChooseAsideName).
+struct AsideFolder {
+    char Folder[MAX_PATH];
+    int Count; // -1: too many to keep, each name is looked at
+    unsigned short Taken[16];
+};
+const int AsideFolderRoom = 64;
+AsideFolder* AsideFolders;
+int AsideFolderCount;
+unsigned AsideChoices;
+unsigned KnownRun; // JournalRun of what is known
+
+// True for "~vo", four hex digits and ".tmp", letter case ignored; the number into number.
+bool IsAsideName(const char* name, unsigned* number)
+{
+    if (strlen(name) != 11 || _strnicmp(name, "~vo", 3) != 0 || lstrcmpiA(name + 7, ".tmp") != 0)
+        return false;
+    for (int i = 3; i < 7; ++i)
+        if (!isxdigit(static_cast<unsigned char>(name[i])))
+            return false;
+    *number = static_cast<unsigned>(strtoul(name + 3, nullptr, 16));
+    return true;
+}
+
+// What folder held, listed now if it is new to the run; null when it cannot be known.
+const AsideFolder* KnownAsides(const char* folder)
+{
+    if (!InstallJournalActive())
+        return nullptr;
+    if (KnownRun != JournalRun()) {
+        KnownRun = JournalRun();
+        AsideFolderCount = 0;
+        AsideChoices = 0;
+    }
+    if (AsideChoices >= 0x10000)
+        return nullptr;
+    for (int i = 0; i < AsideFolderCount; ++i)
+        if (lstrcmpiA(AsideFolders[i].Folder, folder) == 0)
+            return &AsideFolders[i];
+    if (AsideFolders == nullptr)
+        AsideFolders =
+            static_cast<AsideFolder*>(HeapAlloc(GetProcessHeap(), 0, AsideFolderRoom * sizeof(AsideFolder)));
+    char pattern[MAX_PATH];
+    if (AsideFolders == nullptr || AsideFolderCount == AsideFolderRoom ||
+        snprintf(pattern, sizeof pattern, "%s~vo*.tmp", folder) >= static_cast<int>(sizeof pattern))
+        return nullptr;
+    AsideFolder* known = &AsideFolders[AsideFolderCount];
+    known->Count = 0;
+    WIN32_FIND_DATAA found;
+    HANDLE listing = FindFirstFileA(pattern, &found);
+    if (listing == INVALID_HANDLE_VALUE) {
+        if (GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_NO_MORE_FILES)
+            return nullptr;
+    } else {
+        do {
+            unsigned number;
+            if (!IsAsideName(found.cFileName, &number))
+                continue;
+            if (known->Count == static_cast<int>(sizeof known->Taken / sizeof known->Taken[0])) {
+                known->Count = -1;
+                break;
+            }
+            known->Taken[known->Count++] = static_cast<unsigned short>(number);
+        } while (FindNextFileA(listing, &found));
+        FindClose(listing);
+    }
+    lstrcpynA(known->Folder, folder, MAX_PATH);
+    ++AsideFolderCount;
+    return known;
+}
+
+bool IsTaken(const AsideFolder& known, unsigned number)
+{
+    for (int i = 0; i < known.Count; ++i)
+        if (known.Taken[i] == number)
+            return true;
+    return false;
+}
+
+} // namespace
 
 bool ChooseAsideName(const char* target, char* aside)
 {
@@ -15,11 +101,18 @@ bool ChooseAsideName(const char* target, char* aside)
     char extension[MAX_PATH];
     SplitPath(target, folder, baseName, extension);
     static unsigned next = GetTickCount();
+    const AsideFolder* known = KnownAsides(folder);
     for (unsigned tries = 0; tries < 0x10000; ++tries) {
         unsigned number = next++ & 0xFFFF;
         if (snprintf(aside, MAX_PATH, "%s~vo%04X.tmp", folder, number) >= MAX_PATH) {
             SetLastError(ERROR_FILENAME_EXCED_RANGE);
             return false;
+        }
+        if (known != nullptr && known->Count >= 0) {
+            if (IsTaken(*known, number))
+                continue;
+            ++AsideChoices;
+            return true;
         }
         if (GetFileAttributesA(aside) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND)
             return true;
@@ -28,19 +121,18 @@ bool ChooseAsideName(const char* target, char* aside)
     return false;
 }
 
-void SetAside(const char* path, char* aside, BOOL(WINAPI* move)(LPCSTR, LPCSTR, DWORD))
+void SetAside(const char* path, char* aside, int* replacement, BOOL(WINAPI* move)(LPCSTR, LPCSTR, DWORD))
 {
     // Recorded ahead under a name still free; otherwise recorded now.
     if (aside[0] == '\0' || GetFileAttributesA(aside) != INVALID_FILE_ATTRIBUTES) {
         if (!ChooseAsideName(path, aside))
             throw ZorvaneException(ErrWriteError, path);
-        if (!JournalReplacement(path, aside))
+        if (!JournalReplacement(path, aside, replacement))
             throw ZorvaneException(ErrWriteError, InstallJournalPath());
     }
     if (!move(path, aside, 0))
         throw ZorvaneException(ErrWriteError, path);
-    JournalTraceEvent("rename aside", path);
-    JournalChangeDone();
+    JournalAsideMade(*replacement, path);
 }
 
 void ReleaseAside(const char* aside)
@@ -63,5 +155,6 @@ void PrepareFileChange(const char* path)
         return;
     }
     char aside[MAX_PATH] = "";
-    SetAside(path, aside, MoveFileExA);
+    int replacement = -1;
+    SetAside(path, aside, &replacement, MoveFileExA);
 }

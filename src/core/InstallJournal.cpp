@@ -5,6 +5,7 @@
 #include "core/JournalRecords.h"
 #include "core/PathUtilities.h"
 #include "core/ProductTexts.h"
+#include "core/ReplacementFlushing.h"
 
 #include <sddl.h>
 #include <shlobj.h>
@@ -28,6 +29,10 @@ LONG journal::Flushes;
 namespace {
 
 bool Unflushed;
+unsigned JournalsEnded;
+// The replacement set aside last (JournalAsideMade), until its new file is made.
+int LastPrepared = -1;
+char LastPreparedPath[MAX_PATH];
 
 // The test seams (InstallJournal.h).
 enum class CutKind { None, Record, Change };
@@ -57,6 +62,7 @@ void journal::ReadSeams()
     length = GetEnvironmentVariableA("ZORVANE_JOURNAL_TRACE", TracePath, sizeof TracePath);
     if (length >= sizeof TracePath)
         TracePath[0] = '\0';
+    FlushedFileHook = [](const char* path) { JournalTraceEvent("flush file", path); };
 }
 
 namespace {
@@ -147,7 +153,9 @@ bool journal::RecordLine(bool durable, char kind, std::initializer_list<const ch
 
 void journal::EndJournal()
 {
-    WaitForFlusher();
+    ForgetReplacements();
+    ++JournalsEnded;
+    LastPrepared = -1;
     if (JournalFile != INVALID_HANDLE_VALUE)
         CloseHandle(JournalFile);
     JournalFile = INVALID_HANDLE_VALUE;
@@ -248,11 +256,30 @@ bool JournalFileCreation(const char* path)
     return !HasSeparators(path) && RecordLine(true, FileKind, {path});
 }
 
-bool JournalReplacement(const char* target, const char* aside)
+bool JournalReplacement(const char* target, const char* aside, int* replacement)
 {
+    if (replacement != nullptr)
+        *replacement = -1;
     if (!InstallJournalActive())
         return true;
-    return !HasSeparators(target) && !HasSeparators(aside) && RecordLine(true, ReplacedKind, {target, aside});
+    if (HasSeparators(target) || HasSeparators(aside) || !RecordLine(true, ReplacedKind, {target, aside}))
+        return false;
+    const int number = NoteReplacementRecorded();
+    if (replacement != nullptr)
+        *replacement = number;
+    return true;
+}
+
+void JournalAsideMade(int replacement, const char* target)
+{
+    if (InstallJournalActive()) {
+        NoteAsideMade(replacement);
+        // Until its new file is made (JournalFileMade), which its caller may name by path alone.
+        LastPrepared = replacement;
+        lstrcpynA(LastPreparedPath, target, sizeof LastPreparedPath);
+    }
+    JournalTraceEvent("rename aside", target);
+    JournalChangeDone();
 }
 
 void BeginJournalBatch() { Batching = InstallJournalActive(); }
@@ -263,14 +290,24 @@ bool EndJournalBatch()
     return !InstallJournalActive() || FlushJournal();
 }
 
-void JournalFileMade(const char* path)
+void JournalFileMade(const char* path, int replacement)
 {
     JournalChangeDone();
+    if (!InstallJournalActive())
+        return;
     char size[17];
     char time[17];
-    if (InstallJournalActive() && !HasSeparators(path) && DescribeFile(path, size, time))
+    if (!HasSeparators(path) && DescribeFile(path, size, time))
         RecordLine(false, MadeKind, {path, size, time});
+    if (replacement < 0 && LastPrepared >= 0 && lstrcmpiA(path, LastPreparedPath) == 0)
+        replacement = LastPrepared;
+    if (replacement >= 0 && (ReplacementState(replacement) & AsideMade) != 0)
+        QueueReplacementFlush(replacement, path);
+    if (replacement == LastPrepared)
+        LastPrepared = -1;
 }
+
+void WaitForReplacingFiles() { WaitForReplacementFlushes(); }
 
 void JournalTemporary(const char* path)
 {
@@ -280,4 +317,6 @@ void JournalTemporary(const char* path)
 
 void JournalChangeDone() { CutHereIfAsked(CutKind::Change, ++ChangesDone); }
 
-int JournalFlushCount() { return static_cast<int>(Flushes); }
+unsigned JournalRun() { return JournalsEnded; }
+
+int JournalFlushCount() { return static_cast<int>(Flushes) + ReplacementFlushes(); }

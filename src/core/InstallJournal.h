@@ -46,7 +46,12 @@ const char* InstallJournalPath();
 // With no journal active they record nothing and return true.
 bool JournalFolderCreation(const char* folder);
 bool JournalFileCreation(const char* path);
-bool JournalReplacement(const char* target, const char* aside);
+// A replacement's number (for JournalAsideMade and JournalFileMade) goes to replacement when
+// given: -1 when there is none.
+bool JournalReplacement(const char* target, const char* aside, int* replacement = nullptr);
+// After the old file of replacement (JournalReplacement's number) was renamed aside to make room
+// for target's new file.
+void JournalAsideMade(int replacement, const char* target);
 // Notes the key path's missing keys (those a create will make) and the value's present state.
 // False also when the previous data are longer than the journal keeps (MaxJournalledValue).
 bool JournalRegistryValue(HKEY root, const char* keyPath, const char* valueName);
@@ -67,7 +72,9 @@ RegistryJournalMode CurrentRegistryJournalMode();
 // After the change just recorded has been made: what the run left at path (size, last-write time)
 // goes into the journal, for undo to tell it from a file changed since. Not flushed: undo without
 // it acts as before. Nothing with no journal active.
-void JournalFileMade(const char* path);
+// The new file of a replacement (its number, or the one set aside last for path) is then flushed
+// on a thread of its own while the run goes on, so that the commit finds it on the disk.
+void JournalFileMade(const char* path, int replacement = -1);
 // An extraction temporary the run made, for the next run to delete when this one is cut.
 void JournalTemporary(const char* path);
 // Marks that one change has been made (for the test seam that cuts the run after the N-th).
@@ -80,10 +87,8 @@ void NoteRegistryWriteRefused(HKEY root, const char* keyPath, LONG status);
 // system's code as the thread's last error; false when none was refused.
 bool RegistryWriteRefused(char* where);
 
-// Starts flushing, on a thread of its own, the files that replaced the aside copies recorded so
-// far, so that the commit finds them on the disk. WaitForReplacingFiles waits for it (before the
-// product's program is started, say, which the flushing holds open for writing a moment).
-void StartFlushingReplacingFiles();
+// Waits until the files that replaced aside copies so far are flushed (before the product's program
+// is started, say, which the flushing holds open for writing a moment).
 void WaitForReplacingFiles();
 
 // Where undo and the finishing of a journal may act: files and folders inside these folders (the
@@ -145,6 +150,9 @@ const char* KeptJournalPath();
 
 // The journal's disk flushes in this process so far (journal records and replacing files).
 int JournalFlushCount();
+
+// Changes whenever a journal ends: what was learnt of the disk for one run is not kept for the next.
+unsigned JournalRun();
 
 // Test seams, read from the environment when a journal starts: ZORVANE_JOURNAL_CUT "record:N" or
 // "change:N" ends the process at once, exit code JournalCutExitCode, right after the N-th record

@@ -4,6 +4,7 @@
 #include "core/JournalInternals.h"
 #include "core/JournalRecords.h"
 #include "core/ProductTexts.h"
+#include "core/ReplacementFlushing.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -13,9 +14,11 @@ using namespace journal;
 namespace {
 
 // Deletes what a committed run left aside and the temporaries of a cut one; asides that cannot go
-// (or whose replacement is not known to be on the disk: unsure[i] for the i-th R record) are
-// handed to deleteAtRestart. Returns how many were handed on.
-int DeleteAsideCopies(const JournalLines& lines, const Limits& limits, const bool* unsure,
+// are handed to deleteAtRestart. states, for the run that recorded them (ReplacementStates of the
+// i-th R record), spare the look at asides never made, and hand on those whose replacement is not
+// known to be on the disk; without them every aside name is looked at. Returns how many were
+// handed on.
+int DeleteAsideCopies(const JournalLines& lines, const Limits& limits, const unsigned char* states,
                       void (*deleteAtRestart)(const char* path))
 {
     int handedOn = 0;
@@ -30,9 +33,10 @@ int DeleteAsideCopies(const JournalLines& lines, const Limits& limits, const boo
         }
         if (fields[0][0] != ReplacedKind)
             continue;
-        const bool notFlushed = unsure != nullptr && unsure[replaced++];
-        if (!Exists(fields[2]))
+        const unsigned char state = states != nullptr ? states[replaced++] : AsideMade | NewFileFlushed;
+        if ((state & AsideMade) == 0 || (states == nullptr && !Exists(fields[2])))
             continue;
+        const bool notFlushed = (state & NewFileFlushed) == 0;
         if (!FileAllowed(limits, fields[1]) || !IsAsideOf(fields[2], fields[1])) {
             LogOutside(fields[2]);
             continue;
@@ -40,6 +44,8 @@ int DeleteAsideCopies(const JournalLines& lines, const Limits& limits, const boo
         if (!notFlushed && DeleteFileA(fields[2])) {
             JournalTraceEvent("delete aside of", fields[1]);
             JournalChangeDone();
+        } else if (!notFlushed && GetLastError() == ERROR_FILE_NOT_FOUND) {
+            continue; // gone meanwhile: nothing to hand on
         } else if (deleteAtRestart != nullptr) {
             deleteAtRestart(fields[2]);
             ++handedOn;
@@ -62,9 +68,9 @@ int CommitInstallJournal(void (*deleteAtRestart)(const char* path))
 {
     if (!InstallJournalActive())
         return 0;
-    // Every file that replaced an aside copy on the disk before the copy goes: the thread's share
-    // first, then what was replaced after it started.
-    WaitForFlusher();
+    // Every file that replaced an aside copy on the disk before the copy goes: what the threads have
+    // not flushed is flushed now. A replacement recorded ahead and never made has no aside copy.
+    WaitForReplacementFlushes();
     JournalLines lines;
     if (!SplitLines(&lines)) {
         // Without memory nothing is deleted: the next run finds the commit and finishes it.
@@ -74,28 +80,31 @@ int CommitInstallJournal(void (*deleteAtRestart)(const char* path))
     }
     int replacements = 0;
     ForEachReplacement(Records.Data, Records.Size, [&](const char*, const char*, int) { ++replacements; });
-    bool* unsure = static_cast<bool*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, replacements + 1));
+    unsigned char* states = static_cast<unsigned char*>(HeapAlloc(GetProcessHeap(), 0, replacements + 1));
     ForEachReplacement(Records.Data, Records.Size, [&](const char* target, const char* aside, int index) {
-        // A replacement recorded ahead and never made has no aside copy: nothing to flush.
-        bool failed = !FlushedByThread(index) && Exists(aside);
-        if (failed && Exists(target))
-            failed = !FlushByName(target);
-        if (failed)
-            LogUndo("commit: not flushed, its old copy goes at the next restart:", target);
-        if (unsure != nullptr)
-            unsure[index] = failed;
+        unsigned char state = ReplacementState(index);
+        if ((state & AsideMade) != 0 && (state & NewFileFlushed) == 0) {
+            // Not known to be set aside (no memory for its state), or its new file is not flushed.
+            if (!Exists(aside))
+                state = ReplacementRecorded;
+            else if (Exists(target) && FlushFileByName(target))
+                state |= NewFileFlushed;
+            else
+                LogUndo("commit: not flushed, its old copy goes at the next restart:", target);
+        }
+        if (states != nullptr)
+            states[index] = state;
     });
     int handedOn = 0;
     if (RecordLine(true, CommitKind, {})) {
         const Limits limits = {nullptr};
-        handedOn = DeleteAsideCopies(lines, limits, unsure, deleteAtRestart);
+        handedOn = DeleteAsideCopies(lines, limits, states, deleteAtRestart);
         DeleteJournalFile();
     } else {
         WriteLogLine("commit", "the journal could not take its commit; the next run undoes it");
     }
-    if (unsure != nullptr)
-        HeapFree(GetProcessHeap(), 0, unsure);
-    ForgetFlushResults();
+    if (states != nullptr)
+        HeapFree(GetProcessHeap(), 0, states);
     ReleaseLines(&lines);
     EndJournal();
     return handedOn;

@@ -1,4 +1,4 @@
-// What the journal's own files share (InstallJournal, the writer; JournalRegistry; JournalFlushing;
+// What the journal's own files share (InstallJournal, the writer; JournalRegistry;
 // JournalUndo; JournalEnding, the commit and the journal a run left): the active journal's state
 // and the steps more than one of them takes. Nothing outside the journal includes it.
 #pragma once
@@ -84,18 +84,6 @@ void DeleteJournalFile();
 
 // Forgets the refused registry write noted (JournalRegistry).
 void ForgetRefusedWrite();
-
-// Waits for the flushing of replacing files to end (JournalFlushing).
-void WaitForFlusher();
-
-// Flushes the file at path to the disk, opened by name; false when it cannot be.
-bool FlushByName(const char* path);
-
-// True when the flushing thread flushed the target of the index-th replacement record.
-bool FlushedByThread(int index);
-
-// Forgets what the flushing thread found.
-void ForgetFlushResults();
 
 // Calls each(target, aside, index) for each replacement record in text (size bytes, whole lines),
 // in order; index counts the replacement records.

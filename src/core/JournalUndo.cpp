@@ -6,6 +6,7 @@
 #include "core/JournalInternals.h"
 #include "core/JournalRecords.h"
 #include "core/PathUtilities.h"
+#include "core/ReplacementFlushing.h"
 
 #include <ctype.h>
 #include <stdio.h>
@@ -350,7 +351,7 @@ void UndoInstallJournal(UndoResult* result, const UndoBounds* bounds)
     result->Kept[0] = '\0';
     if (!InstallJournalActive())
         return;
-    WaitForFlusher();
+    WaitForReplacementFlushes();
     const Limits limits = {bounds};
     JournalLines lines;
     if (!SplitLines(&lines)) {

@@ -364,8 +364,6 @@ void ExtractFiles(InstallRun& run)
     FindAllowedFolders(run.Backdrop, DestinationFolder, &run.Allowed);
     WriteCountLine("Setup.log", CarryEarlierRecords(*run.Log, run.Allowed, CarriedPart::Installed),
                    "records of the earlier log carried");
-    // The files that replaced old ones reach the disk while the registration goes on.
-    StartFlushingReplacingFiles();
     StopIfRequested();
 }
 

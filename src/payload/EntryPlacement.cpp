@@ -84,13 +84,14 @@ void ReplaceExisting(const NewContent& content, const char* targetPath, const En
     // Recorded ahead with the batch, or recorded now.
     char asidePath[MAX_PATH];
     lstrcpynA(asidePath, journalled.Aside, sizeof asidePath);
-    SetAside(targetPath, asidePath, MoveFileForReplacement);
+    int replacement = journalled.Replacement;
+    SetAside(targetPath, asidePath, &replacement, MoveFileForReplacement);
     if (!WriteContent(targetPath, content)) {
         ZorvaneException error(ErrWriteError, targetPath);
         MoveFileForReplacement(asidePath, targetPath, 0);
         throw error;
     }
-    JournalFileMade(targetPath);
+    JournalFileMade(targetPath, replacement);
     ReleaseAside(asidePath);
 }
 

@@ -30,6 +30,7 @@ struct NewContent {
 struct EntryJournal {
     bool Created;         // its missing target is recorded as created
     char Aside[MAX_PATH]; // its existing target is recorded as replaced with this aside name; or ""
+    int Replacement;      // that record's number (JournalReplacement), or -1
 };
 
 // Puts content in place at targetPath by the overwrite rule mode, appending to log what the

@@ -186,6 +186,16 @@ void WriteLogRecord(FileWriter& log, char kind, const char* path)
         if (!Append(&Written, record, static_cast<DWORD>(strlen(record))) || !Index(offset))
             throw ZorvaneException(ErrNotEnoughMemory);
     }
+    // One system write for the whole line where it fits, as a package writes about a thousand.
+    char line[MAX_PATH + 3];
+    const size_t length = strnlen(path, MAX_PATH);
+    if (length < MAX_PATH) {
+        line[0] = kind;
+        memcpy(line + 1, path, length);
+        memcpy(line + 1 + length, "\r\n", 2);
+        log.Write(line, static_cast<DWORD>(length + 3));
+        return;
+    }
     log.WriteByte(kind);
     log.WriteLine(path);
 }

@@ -132,6 +132,30 @@ void ExtractEntry(const char* destination, FileReader& package, FileWriter& log,
     InstallExpandedFile({&expanded, &held, &status}, targetPath, entry.OverwriteMode, log, journalled);
 }
 
+// The folders JournalEntryTargets looked at: a target in a missing folder is missing too, and a
+// fresh install's thousand targets then cost a look per folder instead of one per file.
+struct FolderLooks {
+    char Folder[32][MAX_PATH];
+    bool Exists[32];
+    int Count;
+};
+
+bool IsKnownMissing(FolderLooks* looks, const char* folder)
+{
+    for (int i = 0; i < looks->Count; ++i)
+        if (lstrcmpiA(looks->Folder[i], folder) == 0)
+            return !looks->Exists[i];
+    const int room = static_cast<int>(sizeof looks->Exists);
+    if (looks->Count == room)
+        return false;
+    lstrcpynA(looks->Folder[looks->Count], folder, MAX_PATH);
+    // Only a folder the system says is not there counts as missing.
+    const bool missing = GetFileAttributesA(folder) == INVALID_FILE_ATTRIBUTES &&
+                         (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND);
+    looks->Exists[looks->Count++] = !missing;
+    return missing;
+}
+
 // The package's entries recorded in the journal in one batch, under one flush, before any of them
 // is made: a missing target as created, an existing one (but KeepExisting's) as replaced, under an
 // aside name chosen now; an entry that then replaces nothing leaves a record that undo and commit
@@ -148,6 +172,8 @@ EntryJournal* JournalEntryTargets(const char* destination, FileReader& package, 
     int room = 16;
     EntryJournal* recorded = static_cast<EntryJournal*>(
         HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, room * sizeof(EntryJournal)));
+    FolderLooks folders;
+    folders.Count = 0;
     BeginJournalBatch();
     for (DWORD at = start; recorded != nullptr && size - at >= PackageEntrySize;) {
         unsigned char bytes[PackageEntrySize];
@@ -173,18 +199,21 @@ EntryJournal* JournalEntryTargets(const char* destination, FileReader& package, 
             room *= 2;
         }
         EntryJournal& journalled = recorded[*count];
-        DWORD attributes = GetFileAttributesA(targetPath);
+        journalled.Replacement = -1;
+        char folder[MAX_PATH];
+        char baseName[MAX_PATH];
+        char extension[MAX_PATH];
+        SplitPath(targetPath, folder, baseName, extension);
+        DWORD attributes =
+            IsKnownMissing(&folders, folder) ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(targetPath);
         if (attributes == INVALID_FILE_ATTRIBUTES) {
             if (!JournalFileCreation(targetPath))
                 break;
             journalled.Created = true;
         } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && entry.OverwriteMode != KeepExisting) {
-            char folder[MAX_PATH];
-            char baseName[MAX_PATH];
-            char extension[MAX_PATH];
-            SplitPath(targetPath, folder, baseName, extension);
-            if (strlen(folder) <= ReplaceableFolderLength && ChooseAsideName(targetPath, journalled.Aside) &&
-                !JournalReplacement(targetPath, journalled.Aside))
+            if (strlen(folder) > ReplaceableFolderLength || !ChooseAsideName(targetPath, journalled.Aside))
+                journalled.Aside[0] = '\0'; // chosen and recorded when it is replaced, if ever
+            else if (!JournalReplacement(targetPath, journalled.Aside, &journalled.Replacement))
                 break;
         }
         ++*count;
@@ -246,7 +275,7 @@ ExtractionEnd ExtractPackageInto(const char* destination, FileReader& package, F
                 end = ExtractionEnd::Stopped;
                 break;
             }
-            static const EntryJournal unrecorded = {};
+            static const EntryJournal unrecorded = {false, "", -1};
             ExtractEntry(destination, package, log, entry, expanded, held, status,
                          index < journalled ? entryJournal[index] : unrecorded);
             ++index;
