@@ -7,6 +7,7 @@
 #include "core/PathUtilities.h"
 #include "core/ProductTexts.h"
 #include "core/ZorvaneException.h"
+#include "driver/InstallActions.h"
 #include "driver/InstallRollback.h"
 #include "driver/PackageInstall.h"
 #include "driver/ProgramStart.h"
@@ -36,164 +37,10 @@
 
 namespace {
 
-const char ProductProgramName[] = "tpz2.exe";
-const char UninstallerName[] = "Setup.exe";
-const DWORD RegistrationWaitMs = 10000;
-
-// Every name the sequence itself joins to the destination; the longest decides whether the
-// destination can take them all.
-const char* const DestinationNames[] = {InstallLogName, UninstallerName, ProductProgramName, "Wendlor.exe"};
-
-// True when every name the installation forms inside DestinationFolder fits MAX_PATH, and an
-// existing file there can be replaced (which needs room for a temporary name beside it).
-bool DestinationHoldsItsNames()
-{
-    static_assert(InstallFolderLimit + 1 == ReplaceableFolderLength, "one limit for the installation folder");
-    if (strnlen(DestinationFolder, MAX_PATH) > InstallFolderLimit)
-        return false;
-    for (const char* name : DestinationNames) {
-        char path[MAX_PATH];
-        lstrcpynA(path, DestinationFolder, sizeof path);
-        if (!AppendPathComponent(path, name))
-            return false;
-    }
-    return true;
-}
-
-// Where the installation goes. folder: the installation folder itself, decided by the caller (/dir,
-// or the folder of the product installed before), or null. Interactive: the wizard, proposing
-// folder when given, else the base folder in DestinationFolder, with its result (-1: it could not
-// be shown). Unattended: DestinationFolder becomes folder when given, else the default base folder
-// joined with ProductFolderSuffix, and the result is 1; 0, unchanged, when the suffix does not fit.
-int ChooseDestination(HWND owner, const char* folder)
-{
-    if (folder != nullptr)
-        lstrcpynA(DestinationFolder, folder, sizeof DestinationFolder);
-    if (!IsUnattended())
-        return RunInstallWizard(owner, folder != nullptr);
-    // A given folder is the installation folder itself: an administrator chose it whole, or the
-    // installed product lives there.
-    if (folder != nullptr)
-        return 1;
-    return AppendPathComponent(DestinationFolder, ProductFolderSuffix) ? 1 : 0;
-}
-
-// The running program's own file. Throws ErrFileNotFound naming what the system gave when the
-// path does not fit MAX_PATH.
-void GetOwnProgramPath(char* path)
-{
-    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
-        path[MAX_PATH - 1] = '\0';
-        throw ZorvaneException(ErrFileNotFound, path);
-    }
-}
-
-// The error for a package path that does not fit MAX_PATH (a program renamed to a longer name
-// without an extension): it names the package meant, this program's path with the extension "z".
-ZorvaneException PackagePathTooLong()
-{
-    char path[4 * MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    if (length == 0 || length >= sizeof path)
-        return PathTooLong(ErrUnableToOpen, "Setup.z");
-    char* name = strrchr(path, '\\');
-    name = name == nullptr ? path : name + 1;
-    char* dot = strrchr(name, '.');
-    if (dot == nullptr || dot == name) // a name whose only dot leads is all base name
-        dot = path + length;
-    snprintf(dot, sizeof path - (dot - path), ".z");
-    return PathTooLong(ErrUnableToOpen, path);
-}
-
-// The folder of the product installed before, into folder (MAX_PATH bytes), when its entry names
-// one the uninstaller would accept and the install could use; false otherwise.
-bool ReadInstalledFolder(char* folder)
-{
-    ReadRegistryString(HKEY_LOCAL_MACHINE, UninstallKey, InstallLocationValue, "", folder, MAX_PATH);
-    return folder[0] != '\0' && NormalizeInstallationFolder(folder) && strlen(folder) <= InstallFolderLimit;
-}
-
-// True when this process runs as the local system account, as management agents run installers:
-// its own Start menu is seen by nobody.
-bool RunsAsSystemAccount()
-{
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-        return false;
-    union {
-        TOKEN_USER User;
-        BYTE Room[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    } info;
-    DWORD size = 0;
-    bool system = GetTokenInformation(token, TokenUser, &info, sizeof info, &size) &&
-                  IsWellKnownSid(info.User.User.Sid, WinLocalSystemSid);
-    CloseHandle(token);
-    return system;
-}
-
 void StopIfRequested()
 {
     if (StopRequested())
         throw ZorvaneException(ErrOwnText, CancelledText);
-}
-
-// Copies this program to the uninstaller's path. Started from that very file (a reinstall run
-// from the installation folder, under whatever spelling of its path) there is nothing to copy.
-void CopySelfAsUninstaller(const char* uninstallerPath)
-{
-    char ownPath[MAX_PATH];
-    GetOwnProgramPath(ownPath);
-    if (IsSameFile(ownPath, uninstallerPath)) {
-        WriteLogLine("self-copy", "started from the uninstaller itself, nothing to copy");
-        return;
-    }
-    PrepareFileChange(uninstallerPath);
-    if (!CopyFileA(ownPath, uninstallerPath, FALSE))
-        throw ZorvaneException(ErrWriteError, uninstallerPath);
-    JournalFileMade(uninstallerPath);
-    WriteLogLine("self-copy", uninstallerPath);
-}
-
-// Runs the product's COM registration and logs how it ended. One that cannot be started is
-// reported; unattended, so is one still running when the wait ends (it is ended then, so that an
-// undo can remove its file): either fails the run.
-void RegisterProduct(HWND backdrop, const char* registration)
-{
-    DWORD exitCode = STILL_ACTIVE;
-    if (StartProgram(registration, RegistrationWaitMs, &exitCode, IsUnattended())) {
-        char outcome[64];
-        DescribeProgramEnd(outcome, sizeof outcome, exitCode, RegistrationWaitMs);
-        WriteLogLine("/RegServer", outcome);
-        if (exitCode != STILL_ACTIVE || !IsUnattended())
-            return;
-    }
-    ShowMessage(backdrop, RegistrationFailedText, SetupCaption, MB_OK | MB_ICONERROR, IDOK, ExitFailure);
-}
-
-// True when path names a file of the new installation: one its log lists, its uninstaller or its
-// log. A request to delete it at the next start was made before this run and would break it.
-bool IsFileOfInstallation(const char* path)
-{
-    // Most requests name files long gone, which none of the comparisons below could match.
-    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
-        return false;
-    if (NamesLoggedFile(path))
-        return true;
-    for (const char* name : {UninstallerName, InstallLogName}) {
-        char own[MAX_PATH];
-        lstrcpynA(own, DestinationFolder, sizeof own);
-        if (AppendPathComponent(own, name) && IsSameFile(path, own))
-            return true;
-    }
-    return false;
-}
-
-// After the commit, so that an undone run leaves the requests of the uninstall before it in place.
-void WithdrawEarlierRestartDeletions()
-{
-    WriteCountLine("deletions at the next restart", WithdrawRestartDeletions(IsFileOfInstallation),
-                   "withdrawn for files of this installation");
 }
 
 // What the install holds while it runs, and how it ends when a step fails.
