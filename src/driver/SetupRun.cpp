@@ -13,6 +13,8 @@
 #include "driver/RunningInstanceGuard.h"
 #include "driver/UninstallSequence.h"
 #include "driver/UserMessages.h"
+#include "payload/InstallLog.h"
+#include "system/Shortcuts.h"
 
 #include <objbase.h>
 #include <stdio.h>
@@ -52,6 +54,9 @@ int RunSetup(HINSTANCE instance)
     ModuleInstance = instance;
     // Every folder the run makes is the install journal's to undo.
     SetFolderCreationHooks(JournalFolderCreation, JournalChangeDone);
+    // The shortcuts' folder and files are the log's to list, in its own records.
+    SetShortcutLogging([](FileWriter& log, const char* folder) { WriteLogRecord(log, FolderRecord, folder); },
+                       [](FileWriter& log, const char* path) { WriteLogRecord(log, FileRecord, path); });
     ParseCommandLine();
     // A quiet run shows no window: it loads no common controls and joins COM's free-threaded
     // apartment, which needs no window of its own. Under Wine either would start the desktop

@@ -6,13 +6,15 @@
 #include "core/ProductTexts.h"
 #include "core/ZorvaneException.h"
 #include "core/SetupState.h"
-#include "payload/InstallLog.h"
 
 #include <shlobj.h>
 #include <stdio.h>
 #include <string.h>
 
 namespace {
+
+void (*LogFolder)(FileWriter& log, const char* folder);
+void (*LogFile)(FileWriter& log, const char* path);
 
 struct ShortcutEntry {
     const char* FileName;
@@ -81,6 +83,13 @@ HRESULT CreateShellLink(const char* linkPath, const char* targetPath, int iconIn
     return result;
 }
 
+void SetShortcutLogging(void (*logFolder)(FileWriter& log, const char* folder),
+                        void (*logFile)(FileWriter& log, const char* path))
+{
+    LogFolder = logFolder;
+    LogFile = logFile;
+}
+
 void CreateStartMenuShortcuts(HWND owner, int programsId, FileWriter& log, char* linkPath, char* targetPath)
 {
     GetSpecialFolderPath(owner, programsId, linkPath);
@@ -105,7 +114,8 @@ void CreateShortcutsInProgramsFolder(FileWriter& log, char* linkPath, char* targ
         FailFolder(DestinationFolder, ERROR_FILENAME_EXCED_RANGE);
     if (!CreateFolderChain(folder))
         FailFolder(folder);
-    WriteLogRecord(log, FolderRecord, folder);
+    if (LogFolder != nullptr)
+        LogFolder(log, folder);
 
     for (const ShortcutEntry& shortcut : Shortcuts) {
         lstrcpynA(targetPath, DestinationFolder, MAX_PATH);
@@ -116,6 +126,7 @@ void CreateShortcutsInProgramsFolder(FileWriter& log, char* linkPath, char* targ
         DeleteFileA(linkPath);
         CreateShellLink(linkPath, targetPath, shortcut.IconIndex, shortcut.Arguments, shortcut.Description);
         JournalFileMade(linkPath);
-        WriteLogRecord(log, FileRecord, linkPath);
+        if (LogFile != nullptr)
+            LogFile(log, linkPath);
     }
 }

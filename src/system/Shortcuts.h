@@ -23,6 +23,12 @@ HRESULT CreateShellLink(const char* linkPath, const char* targetPath, int iconIn
 // PrepareFileChange's ErrWriteError for a shortcut that cannot be set aside or recorded.
 void CreateStartMenuShortcuts(HWND owner, int programsId, FileWriter& log, char* linkPath, char* targetPath);
 
+// How the folder and the files the shortcuts make go into the install log: the driver hands in
+// the log's own writer, so that the shortcuts need nothing of the log's format. Until then
+// nothing is logged.
+void SetShortcutLogging(void (*logFolder)(FileWriter& log, const char* folder),
+                        void (*logFile)(FileWriter& log, const char* path));
+
 // The part of CreateStartMenuShortcuts after the Programs folder is known: on entry linkPath holds
 // that folder (an absolute path; an empty or relative one is refused as above).
 void CreateShortcutsInProgramsFolder(FileWriter& log, char* linkPath, char* targetPath);

@@ -72,6 +72,9 @@ protected:
         Folder = Programs + "\\TALVIQ Project Zorvane PE Demo";
         LogPath = Dir.Join(InstallLogName);
         memset(Buffers, Sentinel, sizeof Buffers);
+        SetShortcutLogging(
+            [](FileWriter& log, const char* folder) { WriteLogRecord(log, FolderRecord, folder); },
+            [](FileWriter& log, const char* path) { WriteLogRecord(log, FileRecord, path); });
     }
 
     void TearDown() override
