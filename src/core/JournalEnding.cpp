@@ -41,7 +41,7 @@ int DeleteAsideCopies(const JournalLines& lines, const Limits& limits, const uns
             LogOutside(fields[2]);
             continue;
         }
-        if (!notFlushed && DeleteFileA(fields[2])) {
+        if (!notFlushed && Retried(Delete, fields[2], nullptr)) {
             JournalTraceEvent("delete aside of", fields[1]);
             JournalChangeDone();
         } else if (!notFlushed && GetLastError() == ERROR_FILE_NOT_FOUND) {

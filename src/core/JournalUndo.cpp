@@ -68,27 +68,10 @@ void RestoreValue(char** fields)
     RegCloseKey(key);
 }
 
-// A file the run has just made may still be held for a moment by whoever looked at it last (a
-// virus scanner, the system's loader after a failed start): a move or delete refused as in use is
-// tried again for up to two seconds.
-bool Retried(bool (*step)(const char* from, const char* to), const char* from, const char* to)
-{
-    for (int attempt = 0;; ++attempt) {
-        if (step(from, to))
-            return true;
-        DWORD error = GetLastError();
-        if (attempt == 20 || (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED))
-            return false;
-        Sleep(100);
-    }
-}
-
 bool MoveBack(const char* aside, const char* target)
 {
     return MoveFileExA(aside, target, MOVEFILE_REPLACE_EXISTING) != FALSE;
 }
-
-bool Delete(const char* path, const char*) { return DeleteFileA(path) != FALSE; }
 
 // True when path is folder itself or lies below it: letter case ignored, only at a backslash, and
 // no "." or ".." component below it.
@@ -151,6 +134,23 @@ bool HasOwnTemporaryName(const char* path, const char* prefix)
 }
 
 } // namespace
+
+// A file the run has just made may still be held for a moment by whoever looked at it last (a
+// virus scanner, the system's loader after a failed start): a move or delete refused as in use is
+// tried again for up to two seconds.
+bool journal::Retried(bool (*step)(const char* from, const char* to), const char* from, const char* to)
+{
+    for (int attempt = 0;; ++attempt) {
+        if (step(from, to))
+            return true;
+        DWORD error = GetLastError();
+        if (attempt == 20 || (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED))
+            return false;
+        Sleep(100);
+    }
+}
+
+bool journal::Delete(const char* path, const char*) { return DeleteFileA(path) != FALSE; }
 
 bool journal::IsAsideOf(const char* aside, const char* target)
 {
