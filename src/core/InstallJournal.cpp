@@ -274,7 +274,7 @@ void JournalAsideMade(int replacement, const char* target)
 {
     if (InstallJournalActive()) {
         NoteAsideMade(replacement);
-        // Until its new file is made (JournalFileMade), which its caller may name by path alone.
+        // Until its new file is made (JournalFileMade).
         LastPrepared = replacement;
         lstrcpynA(LastPreparedPath, target, sizeof LastPreparedPath);
     }
@@ -290,7 +290,7 @@ bool EndJournalBatch()
     return !InstallJournalActive() || FlushJournal();
 }
 
-void JournalFileMade(const char* path, int replacement)
+void JournalFileMade(const char* path)
 {
     JournalChangeDone();
     if (!InstallJournalActive())
@@ -299,12 +299,12 @@ void JournalFileMade(const char* path, int replacement)
     char time[17];
     if (!HasSeparators(path) && DescribeFile(path, size, time))
         RecordLine(false, MadeKind, {path, size, time});
-    if (replacement < 0 && LastPrepared >= 0 && lstrcmpiA(path, LastPreparedPath) == 0)
-        replacement = LastPrepared;
-    if (replacement >= 0 && (ReplacementState(replacement) & AsideMade) != 0)
-        QueueReplacementFlush(replacement, path);
-    if (replacement == LastPrepared)
+    // The new file of the replacement set aside last is complete: to the flushing threads.
+    if (LastPrepared >= 0 && lstrcmpiA(path, LastPreparedPath) == 0) {
+        if ((ReplacementState(LastPrepared) & AsideMade) != 0)
+            QueueReplacementFlush(LastPrepared, path);
         LastPrepared = -1;
+    }
 }
 
 void WaitForReplacingFiles() { WaitForReplacementFlushes(); }

@@ -46,8 +46,8 @@ const char* InstallJournalPath();
 // With no journal active they record nothing and return true.
 bool JournalFolderCreation(const char* folder);
 bool JournalFileCreation(const char* path);
-// A replacement's number (for JournalAsideMade and JournalFileMade) goes to replacement when
-// given: -1 when there is none.
+// A replacement's number (for JournalAsideMade) goes to replacement when given: -1 when there is
+// none.
 bool JournalReplacement(const char* target, const char* aside, int* replacement = nullptr);
 // After the old file of replacement (JournalReplacement's number) was renamed aside to make room
 // for target's new file.
@@ -72,9 +72,9 @@ RegistryJournalMode CurrentRegistryJournalMode();
 // After the change just recorded has been made: what the run left at path (size, last-write time)
 // goes into the journal, for undo to tell it from a file changed since. Not flushed: undo without
 // it acts as before. Nothing with no journal active.
-// The new file of a replacement (its number, or the one set aside last for path) is then flushed
-// on a thread of its own while the run goes on, so that the commit finds it on the disk.
-void JournalFileMade(const char* path, int replacement = -1);
+// When path's old file was the one set aside last (JournalAsideMade), the new file is then flushed
+// on threads of their own while the run goes on, so that the commit finds it on the disk.
+void JournalFileMade(const char* path);
 // An extraction temporary the run made, for the next run to delete when this one is cut.
 void JournalTemporary(const char* path);
 // Marks that one change has been made (for the test seam that cuts the run after the N-th).

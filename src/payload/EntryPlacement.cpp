@@ -91,7 +91,7 @@ void ReplaceExisting(const NewContent& content, const char* targetPath, const En
         MoveFileForReplacement(asidePath, targetPath, 0);
         throw error;
     }
-    JournalFileMade(targetPath, replacement);
+    JournalFileMade(targetPath);
     ReleaseAside(asidePath);
 }
 
