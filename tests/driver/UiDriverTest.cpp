@@ -109,14 +109,12 @@ TEST(UiDriver, SheetButtonsMoveThroughTheWizardAndFinishIt)
     INT_PTR result = RunWizard([&](HWND sheet) {
         HWND page = CurrentSheetPage(sheet);
         firstText = ControlText(page, PageTextId);
-        // The page sets its buttons by a posted message: give the sheet time to take it.
-        for (DWORD start = GetTickCount(); GetTickCount() - start < 5000; Sleep(20))
-            if (!(backOnFirst = IsControlEnabled(sheet, WizardBackButtonId)))
-                break;
+        // The page sets its buttons by a posted message: each state is waited for, not read once.
+        backOnFirst = !WaitForControlEnabled(sheet, WizardBackButtonId, false);
         PressSheetButton(sheet, PSBTN_NEXT);
         HWND second = WaitForSheetPageChange(sheet, page);
         secondText = ControlText(second, PageTextId);
-        backOnSecond = IsControlEnabled(sheet, WizardBackButtonId);
+        backOnSecond = WaitForControlEnabled(sheet, WizardBackButtonId, true);
         PressSheetButton(sheet, PSBTN_BACK);
         backAgainText = ControlText(WaitForSheetPageChange(sheet, second), PageTextId);
         PressSheetButton(sheet, PSBTN_NEXT);

@@ -269,6 +269,17 @@ bool IsControlEnabled(HWND dialog, int controlId)
     return control != nullptr && IsWindowEnabled(control);
 }
 
+bool WaitForControlEnabled(HWND dialog, int controlId, bool enabled, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    while (IsControlEnabled(dialog, controlId) != enabled) {
+        if (GetTickCount() - start >= timeoutMs)
+            return false;
+        Sleep(PollMs);
+    }
+    return true;
+}
+
 void PressButton(HWND dialog, int controlId)
 {
     HWND button = GetDlgItem(dialog, controlId);

@@ -55,6 +55,9 @@ UINT IconStyleOnScreen(HWND iconControl);
 std::string WindowText(HWND window);
 std::string ControlText(HWND dialog, int controlId);
 bool IsControlEnabled(HWND dialog, int controlId);
+// Waits until the control is enabled (or disabled) as wanted; a state that a posted message sets,
+// such as a wizard's buttons, arrives a moment after the page shows. False on timeout.
+bool WaitForControlEnabled(HWND dialog, int controlId, bool enabled, DWORD timeoutMs = 5000);
 
 // Presses the button with this id in a dialog as a click would (BN_CLICKED to the dialog).
 void PressButton(HWND dialog, int controlId);
