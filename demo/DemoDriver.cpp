@@ -5,6 +5,9 @@
 // Pictures are 24-bit BMP files in the folder SHOTS, numbered in step order. Exits 0 when every
 // expected window came and the program ended, else 1 with the step that failed.
 #include "uidriver/UiDriver.h"
+#include "uidriver/WindowWatch.h"
+
+#include "resource.h"
 
 #include <windows.h>
 #include <prsht.h>
@@ -105,8 +108,13 @@ bool NextPage(HWND sheet, HWND* page, const char* name, int button)
     return *page != nullptr || Fail("next wizard page");
 }
 
-bool Install(DWORD process)
+// The progress dialog stays only while the last steps run, however fast they are: the watch
+// holds Setup.exe's window thread, the dialog painted, at the moment it shows this step.
+const char PictureStep[] = "Creating Shortcuts...";
+
+bool Install(WindowWatch& watch)
 {
+    const DWORD process = watch.Process().dwProcessId;
     HWND sheet = WaitForProcessWindow(process, DialogClass, "Welcome", StepTimeoutMs);
     if (sheet == nullptr)
         return Fail("wizard");
@@ -114,12 +122,10 @@ bool Install(DWORD process)
     if (!NextPage(sheet, &page, "welcome", PSBTN_NEXT) || !NextPage(sheet, &page, "licence", PSBTN_NEXT) ||
         !NextPage(sheet, &page, "destination", PSBTN_FINISH))
         return false;
-    HWND progress =
-        WaitForProcessWindow(process, DialogClass, "Installing TALVIQ Project Zorvane...", StepTimeoutMs);
-    if (progress == nullptr)
+    if (!watch.WaitForHold(StepTimeoutMs))
         return Fail("progress dialog");
-    // It stays only while the last steps run: take it as soon as it has painted.
-    SaveScreen("progress", 150);
+    SaveScreen("progress", 0);
+    watch.Release();
     return AnswerBox(process, "Setup", "Setup complete.", "run-at-start-question", IDNO) &&
            AnswerBox(process, "Setup", "Do you want to start", "start-now-question", IDNO);
 }
@@ -152,16 +158,19 @@ int main(int argc, char** argv)
     }
 
     std::string commandLine = std::string("\"") + argv[2] + "\"" + (install ? "" : " /r");
-    STARTUPINFOA startup;
-    ZeroMemory(&startup, sizeof startup);
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION child;
-    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &child)) {
-        printf("demo: cannot start %s (error %lu)\n", commandLine.c_str(), GetLastError());
+    char self[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    std::string hook(self);
+    hook = hook.substr(0, hook.rfind('\\') + 1) + "WindowWatchHook.dll";
+    const TextTrigger hold = {IDC_PROGRESS_STATUS, PictureStep, 0};
+    WindowWatch watch;
+    const std::string failure = watch.Start(commandLine, hook, install ? &hold : nullptr);
+    if (!failure.empty()) {
+        printf("demo: %s\n", failure.c_str());
         return 1;
     }
-    bool done = install ? Install(child.dwProcessId) : Uninstall(child.dwProcessId);
+    const PROCESS_INFORMATION child = watch.Process();
+    bool done = install ? Install(watch) : Uninstall(child.dwProcessId);
     if (WaitForSingleObject(child.hProcess, done ? StepTimeoutMs : 0) != WAIT_OBJECT_0) {
         TerminateProcess(child.hProcess, 1);
         done = done && Fail("end of Setup.exe");

@@ -33,4 +33,20 @@ TEST(WindowWatch, SeesAWindowShownForLessThan10MsOnAnyThreadAndNoneThatWasNeverS
     }
 }
 
+// Held at a text the program sets, its window stays on the screen painted however short its life
+// (the program destroys it right after), until the watcher lets it go.
+TEST(WindowWatch, AHoldingTriggerKeepsTheWindowPaintedOnTheScreenUntilReleased)
+{
+    const TextTrigger hold = {1, "Hold here", 0};
+    WatchedChild blink("\"" + BesideTests("BlinkWindow.exe") + "\" held", &hold);
+    ASSERT_TRUE(blink.WaitForHold(60000)) << "the program was not held at its text";
+    HDC screen = GetDC(nullptr);
+    const COLORREF seen = GetPixel(screen, 200 + 60, 200 + 40);
+    ReleaseDC(nullptr, screen);
+    EXPECT_EQ(seen, RGB(255, 0, 0)) << "the held window is not painted on the screen";
+    EXPECT_TRUE(blink.TriggerPressed());
+    blink.Release();
+    EXPECT_EQ(blink.Finish(60000), 0u);
+}
+
 } // namespace

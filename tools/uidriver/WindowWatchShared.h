@@ -1,5 +1,5 @@
 // What the window watch's hook (WindowWatchHook.dll, inside the watched program) and its watcher
-// (WindowWatch.cpp, in the test) share: the names of the section and event, keyed by the watched
+// (WindowWatch.cpp, in the test or the demo) share: the names of the section and event, keyed by the watched
 // process's id, and the section's layout.
 #pragma once
 
@@ -17,7 +17,8 @@ struct WatchSection {
 
     // The trigger, set by the watcher before the program runs: once the control TriggerControl
     // of a window gets the text TriggerText, the hook presses TriggerButton of that window from
-    // its own thread.
+    // its own thread; with TriggerButton 0 it paints the window there and then and holds its
+    // thread until the watcher releases it (or HoldLimitMs passed).
     LONG TriggerControl;
     LONG TriggerButton;
     char TriggerText[WatchTextChars];
@@ -35,6 +36,18 @@ inline void WatchEventName(char* name, DWORD processId)
 {
     snprintf(name, 64, "Local\\ZorvaneWindowWatch.%lu.shown", static_cast<unsigned long>(processId));
 }
+
+// The manual-reset events of a holding trigger: set by the hook once the window is held
+// painted, and by the watcher to let it go on.
+inline void WatchHeldName(char* name, DWORD processId)
+{
+    snprintf(name, 64, "Local\\ZorvaneWindowWatch.%lu.held", static_cast<unsigned long>(processId));
+}
+inline void WatchReleaseName(char* name, DWORD processId)
+{
+    snprintf(name, 64, "Local\\ZorvaneWindowWatch.%lu.release", static_cast<unsigned long>(processId));
+}
+const DWORD HoldLimitMs = 60000;
 
 // The hook's entry, as WindowWatchHook.dll exports it.
 const char WatchHookExport[] = "WatchWindowCreation";

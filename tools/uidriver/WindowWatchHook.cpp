@@ -2,7 +2,7 @@
 // window each thread creates it hooks that thread's window procedures, and reports every
 // top-level window the thread shows, while the show happens. Nothing can be missed that way,
 // however short the window's life or however slow the watcher.
-#include "support/WindowWatchShared.h"
+#include "uidriver/WindowWatchShared.h"
 
 #include <windows.h>
 
@@ -62,10 +62,33 @@ void NoteText(HWND control, const char* text)
 {
     if (!OpenSection() || Section->TriggerControl == 0 || GetDlgCtrlID(control) != Section->TriggerControl)
         return;
-    if (text != nullptr && lstrcmpA(text, Section->TriggerText) == 0 &&
-        InterlockedExchange(&Section->TriggerPressed, 1) == 0)
-        PostMessageA(GetParent(control), WM_COMMAND, MAKEWPARAM(Section->TriggerButton, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(GetDlgItem(GetParent(control), Section->TriggerButton)));
+    if (text == nullptr || lstrcmpA(text, Section->TriggerText) != 0 ||
+        InterlockedExchange(&Section->TriggerPressed, 1) != 0)
+        return;
+    HWND window = GetParent(control);
+    if (Section->TriggerButton != 0) {
+        PostMessageA(window, WM_COMMAND, MAKEWPARAM(Section->TriggerButton, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(window, Section->TriggerButton)));
+        return;
+    }
+    // Held: painted now (the end of each paint puts it on the screen), then nothing of this
+    // thread runs until the watcher has looked.
+    RedrawWindow(GetAncestor(control, GA_ROOT), nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    GdiFlush();
+    char name[64];
+    WatchHeldName(name, GetCurrentProcessId());
+    HANDLE held = OpenEventA(EVENT_MODIFY_STATE, FALSE, name);
+    WatchReleaseName(name, GetCurrentProcessId());
+    HANDLE release = OpenEventA(SYNCHRONIZE, FALSE, name);
+    if (held != nullptr && release != nullptr) {
+        SetEvent(held);
+        WaitForSingleObject(release, HoldLimitMs);
+    }
+    if (held != nullptr)
+        CloseHandle(held);
+    if (release != nullptr)
+        CloseHandle(release);
 }
 
 LRESULT CALLBACK AfterWindowProcedure(int code, WPARAM wParam, LPARAM lParam)
