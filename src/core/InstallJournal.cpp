@@ -30,6 +30,9 @@ namespace {
 
 bool Unflushed;
 unsigned JournalsEnded;
+// Folders recorded ahead with a batch (JournalMissingFolders), each ended by a NUL: making them
+// needs no record, nor a flush, of its own.
+TextBuffer AheadFolders;
 // The replacement set aside last (JournalAsideMade), until its new file is made.
 int LastPrepared = -1;
 char LastPreparedPath[MAX_PATH];
@@ -162,6 +165,7 @@ void journal::EndJournal()
     JournalFilePath[0] = '\0';
     Release(&Records);
     Release(&Pending);
+    Release(&AheadFolders);
     ForgetRefusedWrite();
     Batching = false;
     Unflushed = false;
@@ -242,11 +246,62 @@ bool InstallJournalActive() { return JournalFile != INVALID_HANDLE_VALUE; }
 
 const char* InstallJournalPath() { return JournalFilePath; }
 
+namespace {
+
+bool RecordedAhead(const char* folder)
+{
+    for (DWORD at = 0; at < AheadFolders.Size; at += static_cast<DWORD>(strlen(AheadFolders.Data + at)) + 1)
+        if (lstrcmpiA(AheadFolders.Data + at, folder) == 0)
+            return true;
+    return false;
+}
+
+bool IsMissingFolder(const char* folder)
+{
+    // Only a folder the system says is not there counts as missing.
+    const bool missing = GetFileAttributesA(folder) == INVALID_FILE_ATTRIBUTES;
+    return missing && (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND);
+}
+
+} // namespace
+
 bool JournalFolderCreation(const char* folder)
 {
-    if (!InstallJournalActive())
+    if (!InstallJournalActive() || RecordedAhead(folder))
         return true;
     return !HasSeparators(folder) && RecordLine(true, FolderKind, {folder});
+}
+
+bool JournalMissingFolders(const char* folder)
+{
+    if (!InstallJournalActive() || HasSeparators(folder))
+        return true;
+    // The missing levels, innermost first; recorded outermost first, so that undo, playing the
+    // folders backwards, removes the innermost first.
+    char level[MAX_PATH];
+    lstrcpynA(level, folder, sizeof level);
+    size_t lengths[MAX_PATH / 2];
+    int count = 0;
+    for (size_t length = strlen(level); length > 3 && count < MAX_PATH / 2;) {
+        level[length] = '\0';
+        if (RecordedAhead(level) || !IsMissingFolder(level))
+            break;
+        lengths[count++] = length;
+        char* separator = strrchr(level, '\\');
+        if (separator == nullptr)
+            break;
+        length = static_cast<size_t>(separator - level);
+    }
+    lstrcpynA(level, folder, sizeof level);
+    for (int i = count - 1; i >= 0; --i) {
+        const char kept = level[lengths[i]];
+        level[lengths[i]] = '\0';
+        if (!RecordLine(true, FolderKind, {level}) ||
+            !Append(&AheadFolders, level, static_cast<DWORD>(lengths[i]) + 1))
+            return false;
+        level[lengths[i]] = kept;
+    }
+    return true;
 }
 
 bool JournalFileCreation(const char* path)

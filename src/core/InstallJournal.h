@@ -46,6 +46,9 @@ const char* InstallJournalPath();
 // With no journal active they record nothing and return true.
 bool JournalFolderCreation(const char* folder);
 bool JournalFileCreation(const char* path);
+// Records the folders of folder's chain that are missing now (within a batch: under its flush), so
+// that making them later asks no record of JournalFolderCreation.
+bool JournalMissingFolders(const char* folder);
 // A replacement's number (for JournalAsideMade) goes to replacement when given: -1 when there is
 // none.
 bool JournalReplacement(const char* target, const char* aside, int* replacement = nullptr);

@@ -204,8 +204,12 @@ EntryJournal* JournalEntryTargets(const char* destination, FileReader& package, 
         char baseName[MAX_PATH];
         char extension[MAX_PATH];
         SplitPath(targetPath, folder, baseName, extension);
-        DWORD attributes =
-            IsKnownMissing(&folders, folder) ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(targetPath);
+        // A missing folder's chain is recorded the first time, before the first file in it.
+        const int looked = folders.Count;
+        const bool inMissingFolder = IsKnownMissing(&folders, folder);
+        if (inMissingFolder && folders.Count > looked && !JournalMissingFolders(folder))
+            break;
+        DWORD attributes = inMissingFolder ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(targetPath);
         if (attributes == INVALID_FILE_ATTRIBUTES) {
             if (!JournalFileCreation(targetPath))
                 break;

@@ -127,6 +127,46 @@ TEST_F(InstallJournalTest, FilesAndFoldersComeBackByteForByteAndTheirAsideCopies
     }
 }
 
+// The journal's size, read without opening it (the run holds it without sharing).
+ULONGLONG JournalSize(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+        return 0;
+    return static_cast<ULONGLONG>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+}
+
+// A batch records the missing folders of its targets with it, each once: made afterwards (even
+// without the journal's hooks), they are undone, innermost first, and making them adds no record.
+// A folder that exists is not recorded, nor are its parents.
+TEST_F(InstallJournalTest, MissingFoldersRecordedWithABatchAreMadeWithoutARecordAndUndoneAll)
+{
+    ASSERT_TRUE(CreateFolderChain(Temp.Join("There").c_str()));
+    WriteTestFile(Temp.Join("There\\Kept.txt"), "not the run's");
+    const ULONGLONG before = JournalSize(JournalFile);
+    BeginJournalBatch();
+    for (const char* folder : {"A\\B\\Deep", "A\\C", "A\\B", "There\\D"})
+        ASSERT_TRUE(JournalMissingFolders(Temp.Join(folder).c_str())) << folder;
+    ASSERT_TRUE(EndJournalBatch());
+    const ULONGLONG batch = JournalSize(JournalFile) - before;
+    const std::string f = "F\t\r\n";
+    EXPECT_EQ(batch, 5 * f.size() + Temp.Join("A").size() + Temp.Join("A\\B").size() +
+                         Temp.Join("A\\B\\Deep").size() + Temp.Join("A\\C").size() +
+                         Temp.Join("There\\D").size())
+        << "A, A\\B, A\\B\\Deep, A\\C and There\\D, once each";
+    ASSERT_TRUE(CreateFolderChain(Temp.Join("A\\B\\Deep").c_str()));
+    EXPECT_EQ(JournalSize(JournalFile), before + batch) << "no record of their own";
+    SetFolderCreationHooks(nullptr, nullptr);
+    for (const char* folder : {"A\\C", "There\\D"})
+        ASSERT_TRUE(CreateFolderChain(Temp.Join(folder).c_str())) << folder;
+    UndoResult result;
+    UndoInstallJournal(&result);
+    EXPECT_TRUE(result.Complete);
+    EXPECT_FALSE(FolderExists(Temp.Join("A")));
+    EXPECT_FALSE(FolderExists(Temp.Join("There\\D")));
+    EXPECT_TRUE(FileExists(Temp.Join("There\\Kept.txt")));
+}
+
 TEST_F(InstallJournalTest, AnAsideCopyThatCannotBeDeletedIsLeftForTheNextRestart)
 {
     const std::string target = Temp.Join("Held.dll");
