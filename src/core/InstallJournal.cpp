@@ -280,9 +280,12 @@ bool JournalMissingFolders(const char* folder)
     // folders backwards, removes the innermost first.
     char level[MAX_PATH];
     lstrcpynA(level, folder, sizeof level);
+    size_t whole = strlen(level);
+    while (whole > 3 && level[whole - 1] == '\\')
+        level[--whole] = '\0'; // a folder as a split path gives it, "C:\Dest\Sub\"
     size_t lengths[MAX_PATH / 2];
     int count = 0;
-    for (size_t length = strlen(level); length > 3 && count < MAX_PATH / 2;) {
+    for (size_t length = whole; length > 3 && count < MAX_PATH / 2;) {
         level[length] = '\0';
         if (RecordedAhead(level) || !IsMissingFolder(level))
             break;
@@ -293,6 +296,7 @@ bool JournalMissingFolders(const char* folder)
         length = static_cast<size_t>(separator - level);
     }
     lstrcpynA(level, folder, sizeof level);
+    level[whole] = '\0';
     for (int i = count - 1; i >= 0; --i) {
         const char kept = level[lengths[i]];
         level[lengths[i]] = '\0';

@@ -145,7 +145,7 @@ TEST_F(InstallJournalTest, MissingFoldersRecordedWithABatchAreMadeWithoutARecord
     WriteTestFile(Temp.Join("There\\Kept.txt"), "not the run's");
     const ULONGLONG before = JournalSize(JournalFile);
     BeginJournalBatch();
-    for (const char* folder : {"A\\B\\Deep", "A\\C", "A\\B", "There\\D"})
+    for (const char* folder : {"A\\B\\Deep\\", "A\\C", "A\\B", "There\\D"})
         ASSERT_TRUE(JournalMissingFolders(Temp.Join(folder).c_str())) << folder;
     ASSERT_TRUE(EndJournalBatch());
     const ULONGLONG batch = JournalSize(JournalFile) - before;
