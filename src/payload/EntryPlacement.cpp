@@ -17,15 +17,28 @@ namespace {
 // A target is compared with the new content in reads this large.
 const DWORD CompareChunkSize = 64 * 1024;
 
+// Opens path as the replacement's probe does (ReplaceExisting), and reading besides: when that
+// works, no other program holds it so that it cannot be renamed.
+HANDLE OpenReplaceable(const char* path, DWORD access)
+{
+    return CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+}
+
 // True when the file at path (of the given attributes) holds exactly held's content, with
 // nothing but the normal attributes: such a file is left as it is rather than written again.
-// Content too large to be held is not compared.
-bool HoldsContent(const char* path, DWORD attributes, const HeldContent& held)
+// Content too large to be held is not compared. *renamable: the comparison's own open showed that
+// the file can be renamed aside, so that its replacement needs no probe.
+bool HoldsContent(const char* path, DWORD attributes, const HeldContent& held, bool* renamable)
 {
+    *renamable = false;
     if (!held.Whole || (attributes & ~(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL)) != 0)
         return false;
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    HANDLE file = OpenReplaceable(path, GENERIC_READ | DELETE);
+    if (file != INVALID_HANDLE_VALUE)
+        *renamable = true;
+    else
+        file = OpenReplaceable(path, GENERIC_READ); // held by another program: compared all the same
     if (file == INVALID_HANDLE_VALUE)
         return false;
     LARGE_INTEGER size;
@@ -56,20 +69,21 @@ bool WriteContent(const char* targetPath, const NewContent& content)
 // written under the target's name. The old file is kept until the run succeeds (ReleaseAside).
 // When the new file cannot be written, it is removed and the old one takes its name again.
 // ErrWriteError names the target (or the journal that could not record).
-void ReplaceExisting(const NewContent& content, const char* targetPath, const EntryJournal& journalled)
+// attributes are the target's as the caller read them; renamable, that its open for the
+// comparison showed it can be renamed.
+void ReplaceExisting(const NewContent& content, const char* targetPath, const EntryJournal& journalled,
+                     DWORD attributes, bool renamable)
 {
     // A read-only file, or one another program holds so that it cannot be replaced, is reported
     // before anything is written. Programs that share everything (indexers, viewers) do not count:
     // the probe asks for what a replacement needs and shares what they share.
-    DWORD attributes = GetFileAttributesA(targetPath);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
         // As the system refuses to write it, whatever rights this process may hold.
         SetLastError(ERROR_ACCESS_DENIED);
         throw ZorvaneException(ErrWriteError, targetPath);
     }
-    HANDLE probe = CreateFileA(targetPath, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, 0, nullptr);
-    if (probe == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_NOT_FOUND)
+    HANDLE probe = renamable ? INVALID_HANDLE_VALUE : OpenReplaceable(targetPath, DELETE);
+    if (!renamable && probe == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_NOT_FOUND)
         throw ZorvaneException(ErrWriteError, targetPath);
     if (probe != INVALID_HANDLE_VALUE)
         CloseHandle(probe);
@@ -154,12 +168,13 @@ void InstallExpandedFile(const NewContent& content, const char* targetPath, uint
         if (IsDeletedAtRestart(targetPath))
             WriteLogRecord(log, FileRecord, targetPath);
         if (mode == ReplaceIfNewer && IsNewerVersion(content, targetPath))
-            ReplaceExisting(content, targetPath, journalled);
+            ReplaceExisting(content, targetPath, journalled, attributes, false);
         return;
     }
     WriteLogRecord(log, FileRecord, targetPath);
-    if (!HoldsContent(targetPath, attributes, *content.Held))
-        ReplaceExisting(content, targetPath, journalled);
+    bool renamable = false;
+    if (!HoldsContent(targetPath, attributes, *content.Held, &renamable))
+        ReplaceExisting(content, targetPath, journalled, attributes, renamable);
 }
 
 bool ReadFileVersion(const char* path, DWORD* high, DWORD* low)
