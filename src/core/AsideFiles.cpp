@@ -123,15 +123,23 @@ bool ChooseAsideName(const char* target, char* aside)
 
 void SetAside(const char* path, char* aside, int* replacement, BOOL(WINAPI* move)(LPCSTR, LPCSTR, DWORD))
 {
-    // Recorded ahead under a name still free; otherwise recorded now.
-    if (aside[0] == '\0' || GetFileAttributesA(aside) != INVALID_FILE_ATTRIBUTES) {
+    // Under the name recorded ahead, unless something took it since: the rename itself refuses a
+    // name in use (a look for a missing name first would read the whole folder on some systems).
+    bool moved = aside[0] != '\0' && move(path, aside, 0);
+    if (!moved && aside[0] != '\0' && GetLastError() != ERROR_ALREADY_EXISTS &&
+        GetLastError() != ERROR_FILE_EXISTS)
+        throw ZorvaneException(ErrWriteError, path);
+    if (!moved) {
+        // Another name, recorded now; the record made ahead is one whose rename was never made.
+        if (aside[0] != '\0' && !JournalReplacementWithdrawn(path, aside))
+            throw ZorvaneException(ErrWriteError, InstallJournalPath());
         if (!ChooseAsideName(path, aside))
             throw ZorvaneException(ErrWriteError, path);
         if (!JournalReplacement(path, aside, replacement))
             throw ZorvaneException(ErrWriteError, InstallJournalPath());
+        if (!move(path, aside, 0))
+            throw ZorvaneException(ErrWriteError, path);
     }
-    if (!move(path, aside, 0))
-        throw ZorvaneException(ErrWriteError, path);
     JournalAsideMade(*replacement, path);
 }
 

@@ -265,6 +265,14 @@ bool IsMissingFolder(const char* folder)
 
 } // namespace
 
+bool JournalReplacementWithdrawn(const char* target, const char* aside)
+{
+    if (!InstallJournalActive())
+        return true;
+    return !HasSeparators(target) && !HasSeparators(aside) &&
+           RecordLine(false, WithdrawnKind, {target, aside});
+}
+
 bool JournalFolderCreation(const char* folder)
 {
     if (!InstallJournalActive() || RecordedAhead(folder))

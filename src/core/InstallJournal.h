@@ -52,6 +52,9 @@ bool JournalMissingFolders(const char* folder);
 // A replacement's number (for JournalAsideMade) goes to replacement when given: -1 when there is
 // none.
 bool JournalReplacement(const char* target, const char* aside, int* replacement = nullptr);
+// A replacement recorded ahead (target, aside) whose rename will not be made, its aside name taken by
+// another file since: undo and commit leave that file alone. Made durable by the next record.
+bool JournalReplacementWithdrawn(const char* target, const char* aside);
 // After the old file of replacement (JournalReplacement's number) was renamed aside to make room
 // for target's new file.
 void JournalAsideMade(int replacement, const char* target);

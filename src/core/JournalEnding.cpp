@@ -34,7 +34,7 @@ int DeleteAsideCopies(const JournalLines& lines, const Limits& limits, const uns
         if (fields[0][0] != ReplacedKind)
             continue;
         const unsigned char state = states != nullptr ? states[replaced++] : AsideMade | NewFileFlushed;
-        if ((state & AsideMade) == 0 || (states == nullptr && !Exists(fields[2])))
+        if ((state & AsideMade) == 0 || (states == nullptr && !Exists(fields[2])) || IsWithdrawn(lines, i))
             continue;
         const bool notFlushed = (state & NewFileFlushed) == 0;
         if (!FileAllowed(limits, fields[1]) || !IsAsideOf(fields[2], fields[1])) {

@@ -58,7 +58,12 @@ struct JournalLines {
     char* Text;
     char** Line;
     int Count;
+    int Withdrawals; // WithdrawnKind records among them
 };
+
+// True when replacement record index (of lines) was withdrawn by a later record: its aside name
+// is another file's.
+bool IsWithdrawn(const JournalLines& lines, int index);
 
 // Every complete record (a tail without its line end is dropped); false without memory.
 bool SplitLines(JournalLines* lines);

@@ -19,8 +19,8 @@ struct RecordShape {
 };
 
 const RecordShape RecordShapes[] = {
-    {HeaderKind, 7, 0},    {FolderKind, 2, 0}, {FileKind, 2, 0},  {ReplacedKind, 3, 0}, {MadeKind, 4, 0},
-    {TemporaryKind, 2, 0}, {KeyKind, 3, 0},    {ValueKind, 6, 5}, {CommitKind, 1, 0},
+    {HeaderKind, 7, 0}, {FolderKind, 2, 0},    {FileKind, 2, 0}, {ReplacedKind, 3, 0}, {WithdrawnKind, 3, 0},
+    {MadeKind, 4, 0},   {TemporaryKind, 2, 0}, {KeyKind, 3, 0},  {ValueKind, 6, 5},    {CommitKind, 1, 0},
 };
 
 const RecordShape* ShapeOf(char kind)

@@ -15,6 +15,7 @@ const char HeaderKind = 'H';    // version, product, registry view, system folde
 const char FolderKind = 'D';    // a folder the run makes
 const char FileKind = 'F';      // a file the run makes where none was
 const char ReplacedKind = 'R';  // a file the run replaces, and the aside name its old file gets
+const char WithdrawnKind = 'W'; // a replacement recorded ahead whose rename was never made: target, aside
 const char MadeKind = 'M';      // a file the run made, its size and last-write time (DescribeFile)
 const char TemporaryKind = 'T'; // an extraction temporary the run makes
 const char KeyKind = 'K';       // root ("HKLM", "HKCU") and path of a key the run makes

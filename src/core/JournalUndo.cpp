@@ -253,10 +253,28 @@ bool journal::SplitLines(JournalLines* lines)
     while (*at != '\0') {
         char* lineEnd = strstr(at, "\r\n");
         *lineEnd = '\0';
+        lines->Withdrawals += at[0] == WithdrawnKind;
         lines->Line[lines->Count++] = at;
         at = lineEnd + 2;
     }
     return true;
+}
+
+bool journal::IsWithdrawn(const JournalLines& lines, int index)
+{
+    if (lines.Withdrawals == 0)
+        return false;
+    char copy[RecordLineSize];
+    char* fields[MaxRecordFields] = {};
+    RecordFields(lines.Line[index], copy, fields);
+    for (int i = index + 1; i < lines.Count; ++i) {
+        char laterCopy[RecordLineSize];
+        char* later[MaxRecordFields] = {};
+        if (lines.Line[i][0] == WithdrawnKind && RecordFields(lines.Line[i], laterCopy, later) == 3 &&
+            lstrcmpiA(later[1], fields[1]) == 0 && lstrcmpiA(later[2], fields[2]) == 0)
+            return true;
+    }
+    return false;
 }
 
 bool journal::UndoRecord(const JournalLines& lines, int index, const Limits& limits)
@@ -281,7 +299,7 @@ bool journal::UndoRecord(const JournalLines& lines, int index, const Limits& lim
             RegDeleteKeyA(root, fields[2]);
     } else if (kind == ReplacedKind) {
         // No aside copy: the old file was never moved, or is back already.
-        if (!Exists(fields[2]))
+        if (!Exists(fields[2]) || IsWithdrawn(lines, index))
             return true;
         if (!FileAllowed(limits, fields[1]) || !IsAsideOf(fields[2], fields[1])) {
             LogOutside(fields[1]);

@@ -167,6 +167,43 @@ TEST_F(InstallJournalTest, MissingFoldersRecordedWithABatchAreMadeWithoutARecord
     EXPECT_TRUE(FileExists(Temp.Join("There\\Kept.txt")));
 }
 
+// An aside name recorded ahead that another program took since: the old file goes under a name
+// recorded then, and neither undo nor the commit touches the other program's file.
+TEST_F(InstallJournalTest, AnAsideNameTakenSinceItWasRecordedLeavesTheOtherFileAlone)
+{
+    const std::string target = Temp.Join("Readme.txt");
+    WriteTestFile(target, "old");
+    for (bool commits : {false, true}) {
+        SCOPED_TRACE(commits ? "commit" : "undo");
+        if (commits) {
+            ASSERT_TRUE(StartInstallJournal(JournalFile.c_str(), Temp.Path().c_str()));
+        }
+        char aside[MAX_PATH];
+        int replacement = -1;
+        ASSERT_TRUE(ChooseAsideName(target.c_str(), aside));
+        ASSERT_TRUE(JournalReplacement(target.c_str(), aside, &replacement));
+        const std::string taken = aside;
+        WriteTestFile(taken, "another program's");
+        SetAside(target.c_str(), aside, &replacement, MoveFileExA);
+        EXPECT_NE(std::string(aside), taken);
+        EXPECT_EQ(ReadTestFile(aside), "old");
+        WriteTestFile(target, "new");
+        JournalFileMade(target.c_str());
+        if (commits) {
+            EXPECT_EQ(CommitInstallJournal([](const char*) {}), 0);
+            EXPECT_EQ(ReadTestFile(target), "new");
+            EXPECT_FALSE(FileExists(aside));
+        } else {
+            UndoResult result;
+            UndoInstallJournal(&result);
+            EXPECT_TRUE(result.Complete);
+            EXPECT_EQ(ReadTestFile(target), "old");
+        }
+        EXPECT_EQ(ReadTestFile(taken), "another program's");
+        DeleteFileA(taken.c_str());
+    }
+}
+
 TEST_F(InstallJournalTest, AnAsideCopyThatCannotBeDeletedIsLeftForTheNextRestart)
 {
     const std::string target = Temp.Join("Held.dll");
@@ -315,6 +352,18 @@ TEST_F(InstallJournalTest, LeftJournalsAreActedOnOnlyWhereTheyProveTheRunMadeIt)
          [](const std::string& d, const std::string& m, const std::string&, const std::string&,
             const std::string& o) { return Header(d) + "F\t" + m + "\r\n" + "F\t" + o; },
          false, "", "new", true, true},
+        {"a replacement withdrawn (its aside name another file's): not undone", LeftJournal::Opened,
+         [](const std::string& d, const std::string&, const std::string& r, const std::string& a,
+            const std::string&) {
+             return Header(d) + "R\t" + r + "\t" + a + "\r\n" + "W\t" + r + "\t" + a + "\r\n";
+         },
+         false, "new", "new", true, true},
+        {"a replacement withdrawn, committed: its aside name another file's, kept", LeftJournal::Committed,
+         [](const std::string& d, const std::string&, const std::string& r, const std::string& a,
+            const std::string&) {
+             return Header(d) + "R\t" + r + "\t" + a + "\r\n" + "W\t" + r + "\t" + a + "\r\n" + "C\r\n";
+         },
+         false, "new", "new", true, true},
         {"does not parse", LeftJournal::Foreign,
          [](const std::string& d, const std::string& m, const std::string&, const std::string&,
             const std::string&) { return Header(d) + "F\t" + m + "\r\n" + "Z\tnonsense\r\n"; },
