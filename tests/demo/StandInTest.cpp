@@ -15,6 +15,9 @@ const char ProductMutex[] = "ProjectZorvaneMutex";
 const char ProductClass[] = "ProjectZorvane_Class";
 const char ProductTitle[] = "TALVIQ Project Zorvane 2 PE Demo (stand-in)";
 const DWORD ProcessTimeoutMs = 15000;
+// The first window program in a new prefix starts Wine's desktop first: slow, but said by the
+// process itself once it waits for input (its window made), so the wait ends at that moment.
+const DWORD FirstWindowLimitMs = 120000;
 
 // A stand-in as the build made it, in the demo folder of the build tree.
 std::string BuiltStandIn(const char* name)
@@ -64,6 +67,7 @@ TEST(Tpz2StandIn, WithoutArgumentsHoldsTheMutexAndShowsItsWindowUntilClosed)
     ScopedTempDir dir;
     std::string program = InstalledStandIn(dir, "tpz2.exe");
     PROCESS_INFORMATION process = Start("\"" + program + "\"");
+    EXPECT_EQ(WaitForInputIdle(process.hProcess, FirstWindowLimitMs), 0u);
     HWND window = WaitForWindow(ProductClass, ProductTitle);
     ASSERT_NE(window, nullptr);
     HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, ProductMutex);
@@ -88,6 +92,7 @@ TEST(WendlorStandIn, ShowsWhatItStandsForUntilClosed)
 {
     ScopedTempDir dir;
     PROCESS_INFORMATION process = Start("\"" + InstalledStandIn(dir, "Wendlor.exe") + "\"");
+    EXPECT_EQ(WaitForInputIdle(process.hProcess, FirstWindowLimitMs), 0u);
     HWND window = WaitForWindow(nullptr, "Wendlor (stand-in)");
     ASSERT_NE(window, nullptr);
     EXPECT_NE(WindowText(GetDlgItem(window, StandInTextId)).find("stands in for Wendlor"), std::string::npos);
