@@ -7,17 +7,27 @@ ScopedTempDir::ScopedTempDir()
     char base[MAX_PATH];
     char name[MAX_PATH];
     DWORD length = GetTempPathA(sizeof base, base);
-    if (length == 0 || length >= sizeof base || GetTempFileNameA(base, "zt", 0, name) == 0) {
-        ADD_FAILURE() << "no temporary name, error " << GetLastError();
+    if (length == 0 || length >= sizeof base) {
+        ADD_FAILURE() << "no temporary folder, error " << GetLastError();
         return;
     }
-    // The name was created as a file; the folder takes its place.
-    DeleteFileA(name);
-    if (!CreateDirectoryA(name, nullptr)) {
-        ADD_FAILURE() << "cannot create " << name << ", error " << GetLastError();
-        return;
+    // The folder is made under a name only formed, never first made as a file and deleted: in that
+    // moment a test program running beside this one could be handed the same name.
+    static unsigned next = GetCurrentProcessId() * 7919u + GetTickCount();
+    for (int tries = 0; tries < 0x10000; ++tries) {
+        const unsigned unique = next++ & 0xFFFF;
+        if (unique == 0 || GetTempFileNameA(base, "zt", unique, name) == 0)
+            continue;
+        if (CreateDirectoryA(name, nullptr)) {
+            Root = name;
+            return;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS) {
+            ADD_FAILURE() << "cannot create " << name << ", error " << GetLastError();
+            return;
+        }
     }
-    Root = name;
+    ADD_FAILURE() << "no free temporary folder name in " << base;
 }
 
 ScopedTempDir::~ScopedTempDir()
