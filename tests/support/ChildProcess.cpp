@@ -22,9 +22,18 @@ PROCESS_INFORMATION StartChild(std::string commandLine, const char* application)
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    EXPECT_TRUE(CreateProcessA(application, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &startup, &process))
-        << commandLine << ", error " << GetLastError();
+    // Right after a run of the same program was killed, Wine now and then refuses the next start
+    // with ERROR_INTERNAL_ERROR while its server still ends the killed one: tried again, a few
+    // times, before it counts as a failure.
+    BOOL started = FALSE;
+    for (int tries = 0; tries < 5 && !started; ++tries) {
+        started = CreateProcessA(application, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                 &startup, &process);
+        if (started || GetLastError() != ERROR_INTERNAL_ERROR)
+            break;
+        Sleep(200);
+    }
+    EXPECT_TRUE(started) << commandLine << ", error " << GetLastError();
     return process;
 }
 
