@@ -149,6 +149,23 @@ void ReleaseAside(const char* aside)
         DeleteFileA(aside);
 }
 
+namespace {
+
+// A file the run itself made moments ago may still be read by a helper of the system (Wine's menu
+// builder reads each new shortcut): such a hold ends within moments, so the rename is tried again.
+BOOL WINAPI MoveSoon(LPCSTR from, LPCSTR to, DWORD flags)
+{
+    for (int tries = 0;; ++tries) {
+        if (MoveFileExA(from, to, flags))
+            return TRUE;
+        if (tries == 20 || GetLastError() != ERROR_SHARING_VIOLATION)
+            return FALSE;
+        Sleep(100);
+    }
+}
+
+} // namespace
+
 void PrepareFileChange(const char* path)
 {
     if (!InstallJournalActive())
@@ -164,5 +181,5 @@ void PrepareFileChange(const char* path)
     }
     char aside[MAX_PATH] = "";
     int replacement = -1;
-    SetAside(path, aside, &replacement, MoveFileExA);
+    SetAside(path, aside, &replacement, MoveSoon);
 }
