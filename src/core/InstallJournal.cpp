@@ -256,13 +256,6 @@ bool RecordedAhead(const char* folder)
     return false;
 }
 
-bool IsMissingFolder(const char* folder)
-{
-    // Only a folder the system says is not there counts as missing.
-    const bool missing = GetFileAttributesA(folder) == INVALID_FILE_ATTRIBUTES;
-    return missing && (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND);
-}
-
 } // namespace
 
 bool JournalReplacementWithdrawn(const char* target, const char* aside)

@@ -214,3 +214,9 @@ bool IsSamePathText(const char* first, const char* second)
     return ComparablePath(first, a) && ComparablePath(second, b) &&
            CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a, -1, b, -1) == CSTR_EQUAL;
 }
+
+bool IsMissingFolder(const char* folder)
+{
+    const bool missing = GetFileAttributesA(folder) == INVALID_FILE_ATTRIBUTES;
+    return missing && (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND);
+}

@@ -57,3 +57,7 @@ bool IsSameFile(const char* first, const char* second);
 // folder only when the system has room for a temporary name beside it. The command line, the
 // wizard's folder browser and the install itself all hold to it.
 const size_t InstallFolderLimit = MAX_PATH - 15;
+
+// True when the system says nothing is at folder (not found, or its path not found); another
+// failure to look is no proof that it is missing.
+bool IsMissingFolder(const char* folder);

@@ -149,9 +149,7 @@ bool IsKnownMissing(FolderLooks* looks, const char* folder)
     if (looks->Count == room)
         return false;
     lstrcpynA(looks->Folder[looks->Count], folder, MAX_PATH);
-    // Only a folder the system says is not there counts as missing.
-    const bool missing = GetFileAttributesA(folder) == INVALID_FILE_ATTRIBUTES &&
-                         (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND);
+    const bool missing = IsMissingFolder(folder);
     looks->Exists[looks->Count++] = !missing;
     return missing;
 }
