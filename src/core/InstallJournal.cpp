@@ -166,9 +166,16 @@ void journal::EndJournal()
     Release(&Records);
     Release(&Pending);
     Release(&AheadFolders);
-    ForgetRefusedWrite();
     Batching = false;
     Unflushed = false;
+}
+
+void journal::DeleteJournalFile()
+{
+    CloseHandle(JournalFile);
+    JournalFile = INVALID_HANDLE_VALUE;
+    DeleteFileA(JournalFilePath);
+    JournalChangeDone();
 }
 
 bool journal::Exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }

@@ -86,13 +86,6 @@ void JournalTemporary(const char* path);
 // Marks that one change has been made (for the test seam that cuts the run after the N-th).
 void JournalChangeDone();
 
-// Notes that a registry write of the run was refused (status: the system's code). Only the first
-// is kept. Nothing with no journal active.
-void NoteRegistryWriteRefused(HKEY root, const char* keyPath, LONG status);
-// The first refused write as "HKEY_LOCAL_MACHINE\key path" in where (MAX_PATH bytes), with the
-// system's code as the thread's last error; false when none was refused.
-bool RegistryWriteRefused(char* where);
-
 // Waits until the files that replaced aside copies so far are flushed (before the product's program
 // is started, say, which the flushing holds open for writing a moment).
 void WaitForReplacingFiles();

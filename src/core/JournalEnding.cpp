@@ -56,14 +56,6 @@ int DeleteAsideCopies(const JournalLines& lines, const Limits& limits, const uns
 
 } // namespace
 
-void journal::DeleteJournalFile()
-{
-    CloseHandle(JournalFile);
-    JournalFile = INVALID_HANDLE_VALUE;
-    DeleteFileA(JournalFilePath);
-    JournalChangeDone();
-}
-
 int CommitInstallJournal(void (*deleteAtRestart)(const char* path))
 {
     if (!InstallJournalActive())

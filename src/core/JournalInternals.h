@@ -93,9 +93,6 @@ bool Delete(const char* path, const char* unused);
 // Closes and deletes the journal file, a change of the run.
 void DeleteJournalFile();
 
-// Forgets the refused registry write noted (JournalRegistry).
-void ForgetRefusedWrite();
-
 // Calls each(target, aside, index) for each replacement record in text (size bytes, whole lines),
 // in order; index counts the replacement records.
 template <typename Each> void ForEachReplacement(const char* text, DWORD size, Each each);

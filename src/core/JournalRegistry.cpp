@@ -10,9 +10,6 @@ using namespace journal;
 
 namespace {
 
-char RefusedKey[MAX_PATH];
-LONG RefusedStatus;
-
 const char* RootName(HKEY root)
 {
     if (root == HKEY_LOCAL_MACHINE)
@@ -51,8 +48,6 @@ bool KeyRecorded(const char* rootName, const char* keyPath)
 }
 
 } // namespace
-
-void journal::ForgetRefusedWrite() { RefusedKey[0] = '\0'; }
 
 RegistryJournalMode RegistryMode = RegistryJournalMode::Each;
 
@@ -125,22 +120,4 @@ bool JournalRegistryValue(HKEY root, const char* keyPath, const char* valueName)
         return false;
     SetLastError(error);
     return recorded;
-}
-
-void NoteRegistryWriteRefused(HKEY root, const char* keyPath, LONG status)
-{
-    if (!InstallJournalActive() || RefusedKey[0] != '\0')
-        return;
-    snprintf(RefusedKey, sizeof RefusedKey, "%s\\%s",
-             root == HKEY_CURRENT_USER ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE", keyPath);
-    RefusedStatus = status;
-}
-
-bool RegistryWriteRefused(char* where)
-{
-    if (RefusedKey[0] == '\0')
-        return false;
-    lstrcpynA(where, RefusedKey, MAX_PATH);
-    SetLastError(static_cast<DWORD>(RefusedStatus));
-    return true;
 }

@@ -10,6 +10,7 @@
 #include "driver/UserMessages.h"
 #include "payload/BootTimeDeletion.h"
 #include "system/ProductRegistration.h"
+#include "system/Registry.h"
 #include "ui/ProgressDisplay.h"
 
 #include <shlobj.h>

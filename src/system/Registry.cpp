@@ -2,12 +2,34 @@
 
 #include "core/InstallJournal.h"
 
+#include <stdio.h>
 #include <string.h>
 
 namespace {
 
 // The system's ANSI query reports values longer than this as not fitting.
 const DWORD QueryBufferSize = 256;
+
+// The first write refused while a journal was active, and that journal's run: a refusal belongs
+// to the run it happened in, and none is seen once the journal has ended.
+char RefusedKey[MAX_PATH];
+LONG RefusedStatus;
+unsigned RefusedInRun;
+
+bool RefusalOfThisRun()
+{
+    return RefusedKey[0] != '\0' && InstallJournalActive() && RefusedInRun == JournalRun();
+}
+
+void NoteRefusal(HKEY root, const char* keyPath, LONG status)
+{
+    if (!InstallJournalActive() || RefusalOfThisRun())
+        return;
+    snprintf(RefusedKey, sizeof RefusedKey, "%s\\%s",
+             root == HKEY_CURRENT_USER ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE", keyPath);
+    RefusedStatus = status;
+    RefusedInRun = JournalRun();
+}
 
 HKEY OpenFullAccess(HKEY root, const char* keyPath)
 {
@@ -24,7 +46,7 @@ void WriteValue(HKEY root, const char* keyPath, const char* valueName, DWORD typ
 {
     const RegistryJournalMode mode = CurrentRegistryJournalMode();
     if (mode != RegistryJournalMode::Recorded && !JournalRegistryValue(root, keyPath, valueName)) {
-        NoteRegistryWriteRefused(root, keyPath, static_cast<LONG>(GetLastError()));
+        NoteRefusal(root, keyPath, static_cast<LONG>(GetLastError()));
         return;
     }
     if (mode == RegistryJournalMode::RecordOnly)
@@ -38,7 +60,7 @@ void WriteValue(HKEY root, const char* keyPath, const char* valueName, DWORD typ
         JournalChangeDone();
     }
     if (status != ERROR_SUCCESS)
-        NoteRegistryWriteRefused(root, keyPath, status);
+        NoteRefusal(root, keyPath, status);
 }
 
 // Copies count bytes of text (or fewer, up to its first zero) into output, cut to fit.
@@ -148,4 +170,13 @@ void DeleteRegistryKeyAndEmptyParents(HKEY root, const char* keyPath)
         if (status != ERROR_SUCCESS || subkeys != 0)
             return;
     }
+}
+
+bool RegistryWriteRefused(char* where)
+{
+    if (!RefusalOfThisRun())
+        return false;
+    lstrcpynA(where, RefusedKey, MAX_PATH);
+    SetLastError(static_cast<DWORD>(RefusedStatus));
+    return true;
 }

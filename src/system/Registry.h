@@ -15,7 +15,8 @@ void ReadRegistryString(HKEY root, const char* keyPath, const char* valueName, c
 // Creates every missing key of the path and sets the value as REG_SZ with its terminator
 // (the empty text is one zero byte). An empty value name sets the key's default value.
 // While an install journal is active the value's previous state and the keys made are recorded
-// first (a write that cannot be recorded is not made), and a refused write is noted there.
+// first (a write that cannot be recorded is not made), and a refused write is noted for
+// RegistryWriteRefused.
 void WriteRegistryString(HKEY root, const char* keyPath, const char* valueName, const char* text);
 
 // As WriteRegistryString, as a 4-byte REG_DWORD.
@@ -34,3 +35,8 @@ void DeleteRegistryValue(HKEY root, const char* keyPath, const char* valueName);
 // opened or still has subkeys; the path's first component, directly under the root, always stays.
 // A path longer than 259 characters is left alone.
 void DeleteRegistryKeyAndEmptyParents(HKEY root, const char* keyPath);
+
+// The first write refused while the install journal active now was, as "HKEY_LOCAL_MACHINE\key
+// path" in where (MAX_PATH bytes), with the system's code as the thread's last error; false when
+// none was refused.
+bool RegistryWriteRefused(char* where);
