@@ -1,6 +1,6 @@
-// What the journal's own files share (InstallJournal, the writer; JournalRegistry;
-// JournalUndo; JournalEnding, the commit and the journal a run left): the active journal's state
-// and the steps more than one of them takes. Nothing outside the journal includes it.
+// What the journal's own files share (InstallJournal, the writer; JournalRegistry; JournalLines;
+// JournalBounds; JournalUndo; JournalEnding, the commit and the journal a run left): the active
+// journal's state and the steps more than one of them takes. Nothing outside the journal includes it.
 #pragma once
 
 #include "core/InstallJournal.h"
@@ -76,8 +76,15 @@ struct Limits {
 
 // True when undo may act on the file at path.
 bool FileAllowed(const Limits& limits, const char* path);
+// True when undo may act on the folder: also where the destination's own chain was made.
+bool FolderAllowed(const Limits& limits, const char* folder);
+// Keys at or below an accepted key; with ancestors also the keys above one (made by the run).
+bool KeyAllowed(const Limits& limits, const char* root, const char* keyPath, bool ancestors);
 // True when the aside copy lies beside its target under a name of ours.
 bool IsAsideOf(const char* aside, const char* target);
+// A name this program gives its own files: prefix, one to four hex digits, ".tmp" (the forms of
+// GetTempFileName, which some systems write without leading zeros, and of ChooseAsideName).
+bool HasOwnTemporaryName(const char* path, const char* prefix);
 // Notes in the diagnostic log that path lies outside where undo acts, and is left.
 void LogOutside(const char* path);
 

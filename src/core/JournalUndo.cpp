@@ -2,13 +2,10 @@
 
 #include "core/DiagnosticLog.h"
 #include "core/FileAccess.h"
-#include "format/PackageFormat.h"
 #include "core/JournalInternals.h"
 #include "core/JournalRecords.h"
-#include "core/PathUtilities.h"
 #include "core/ReplacementFlushing.h"
 
-#include <ctype.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -73,25 +70,6 @@ bool MoveBack(const char* aside, const char* target)
     return MoveFileExA(aside, target, MOVEFILE_REPLACE_EXISTING) != FALSE;
 }
 
-// True when path is folder itself or lies below it: letter case ignored, only at a backslash, and
-// no "." or ".." component below it.
-bool IsInside(const char* path, const char* folder)
-{
-    if (folder == nullptr || folder[0] == '\0')
-        return false;
-    size_t length = strlen(folder);
-    if (folder[length - 1] == '\\')
-        --length;
-    if (strnlen(path, MAX_PATH) < length ||
-        CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, path, static_cast<int>(length), folder,
-                       static_cast<int>(length)) != CSTR_EQUAL)
-        return false;
-    const char* rest = path + length;
-    if (*rest == '\0')
-        return true;
-    return *rest == '\\' && (rest[1] == '\0' || IsContainedRelativePath(rest + 1));
-}
-
 // What a record made of path holds now: true when the file at path is what the journal says the
 // run left there (the first M record for it after line index from, before the next change of it),
 // or when the journal says nothing (cut before it could).
@@ -116,23 +94,6 @@ bool StillAsMade(const JournalLines& lines, int from, const char* path)
     return true;
 }
 
-// A name this program gives its own files: prefix, one to four hex digits, ".tmp" (the forms of
-// GetTempFileName, which some systems write without leading zeros, and of ChooseAsideName).
-bool HasOwnTemporaryName(const char* path, const char* prefix)
-{
-    const char* name = strrchr(path, '\\');
-    name = name == nullptr ? path : name + 1;
-    size_t length = strlen(prefix);
-    size_t total = strnlen(name, 16);
-    if (total < length + 5 || total > length + 8 || _strnicmp(name, prefix, length) != 0 ||
-        lstrcmpiA(name + total - 4, ".tmp") != 0)
-        return false;
-    for (const char* digit = name + length; digit < name + total - 4; ++digit)
-        if (!isxdigit(static_cast<unsigned char>(*digit)))
-            return false;
-    return true;
-}
-
 } // namespace
 
 // A file the run has just made may still be held for a moment by whoever looked at it last (a
@@ -152,50 +113,12 @@ bool journal::Retried(bool (*step)(const char* from, const char* to), const char
 
 bool journal::Delete(const char* path, const char*) { return DeleteFileA(path) != FALSE; }
 
-bool journal::IsAsideOf(const char* aside, const char* target)
+void journal::LogUndo(const char* what, const char* path)
 {
-    const char* asideName = strrchr(aside, '\\');
-    const char* targetName = strrchr(target, '\\');
-    return asideName != nullptr && targetName != nullptr && asideName - aside == targetName - target &&
-           _strnicmp(aside, target, asideName - aside) == 0 && HasOwnTemporaryName(aside, "~vo");
+    char text[MAX_PATH + 96];
+    snprintf(text, sizeof text, "%s %s", what, path);
+    WriteLogLine("undo", text);
 }
-
-bool journal::FileAllowed(const Limits& limits, const char* path)
-{
-    if (limits.Bounds == nullptr)
-        return true;
-    if (IsInside(path, Destination))
-        return true;
-    for (const char* folder : limits.Bounds->Folders)
-        if (IsInside(path, folder))
-            return true;
-    return false;
-}
-
-// Folders also where the destination's own chain was made.
-namespace {
-
-bool FolderAllowed(const Limits& limits, const char* folder)
-{
-    return FileAllowed(limits, folder) || (limits.Bounds != nullptr && IsInside(Destination, folder));
-}
-
-// Keys at or below an accepted key; with ancestors also the keys above one (made by the run).
-bool KeyAllowed(const Limits& limits, const char* root, const char* keyPath, bool ancestors)
-{
-    if (limits.Bounds == nullptr)
-        return true;
-    if (strcmp(root, "HKLM") != 0)
-        return false;
-    for (int i = 0; i < limits.Bounds->KeyCount; ++i) {
-        const char* key = limits.Bounds->Keys[i];
-        if (IsInside(keyPath, key) || (ancestors && IsInside(key, keyPath)))
-            return true;
-    }
-    return false;
-}
-
-} // namespace
 
 void journal::LogOutside(const char* path) { LogUndo("outside the product's folders and keys, left:", path); }
 
@@ -213,69 +136,6 @@ bool PresentWhereAllowed(const char* path, bool allowed)
 }
 
 } // namespace
-
-void journal::LogUndo(const char* what, const char* path)
-{
-    char text[MAX_PATH + 96];
-    snprintf(text, sizeof text, "%s %s", what, path);
-    WriteLogLine("undo", text);
-}
-
-void journal::ReleaseLines(JournalLines* lines)
-{
-    if (lines->Text != nullptr)
-        HeapFree(GetProcessHeap(), 0, lines->Text);
-    if (lines->Line != nullptr)
-        HeapFree(GetProcessHeap(), 0, lines->Line);
-    *lines = {};
-}
-
-bool journal::SplitLines(JournalLines* lines)
-{
-    *lines = {};
-    DWORD end = Records.Size;
-    while (end >= 2 && !(Records.Data[end - 2] == '\r' && Records.Data[end - 1] == '\n'))
-        --end;
-    if (end < 2)
-        return true;
-    lines->Text = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, end + 1));
-    int most = 0;
-    for (DWORD i = 0; i < end; ++i)
-        most += Records.Data[i] == '\n';
-    lines->Line = static_cast<char**>(HeapAlloc(GetProcessHeap(), 0, sizeof(char*) * (most + 1)));
-    if (lines->Text == nullptr || lines->Line == nullptr) {
-        ReleaseLines(lines);
-        return false;
-    }
-    memcpy(lines->Text, Records.Data, end);
-    lines->Text[end] = '\0';
-    char* at = lines->Text;
-    while (*at != '\0') {
-        char* lineEnd = strstr(at, "\r\n");
-        *lineEnd = '\0';
-        lines->Withdrawals += at[0] == WithdrawnKind;
-        lines->Line[lines->Count++] = at;
-        at = lineEnd + 2;
-    }
-    return true;
-}
-
-bool journal::IsWithdrawn(const JournalLines& lines, int index)
-{
-    if (lines.Withdrawals == 0)
-        return false;
-    char copy[RecordLineSize];
-    char* fields[MaxRecordFields] = {};
-    RecordFields(lines.Line[index], copy, fields);
-    for (int i = index + 1; i < lines.Count; ++i) {
-        char laterCopy[RecordLineSize];
-        char* later[MaxRecordFields] = {};
-        if (lines.Line[i][0] == WithdrawnKind && RecordFields(lines.Line[i], laterCopy, later) == 3 &&
-            lstrcmpiA(later[1], fields[1]) == 0 && lstrcmpiA(later[2], fields[2]) == 0)
-            return true;
-    }
-    return false;
-}
 
 bool journal::UndoRecord(const JournalLines& lines, int index, const Limits& limits)
 {
