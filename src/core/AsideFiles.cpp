@@ -1,5 +1,6 @@
 #include "core/AsideFiles.h"
 
+#include "core/HeldFiles.h"
 #include "core/InstallJournal.h"
 #include "core/PathUtilities.h"
 #include "core/ZorvaneException.h"
@@ -153,16 +154,7 @@ namespace {
 
 // A file the run itself made moments ago may still be read by a helper of the system (Wine's menu
 // builder reads each new shortcut): such a hold ends within moments, so the rename is tried again.
-BOOL WINAPI MoveSoon(LPCSTR from, LPCSTR to, DWORD flags)
-{
-    for (int tries = 0;; ++tries) {
-        if (MoveFileExA(from, to, flags))
-            return TRUE;
-        if (tries == 20 || GetLastError() != ERROR_SHARING_VIOLATION)
-            return FALSE;
-        Sleep(100);
-    }
-}
+BOOL WINAPI MoveSoon(LPCSTR from, LPCSTR to, DWORD flags) { return MoveWhenLetGo(from, to, flags, 2000); }
 
 } // namespace
 

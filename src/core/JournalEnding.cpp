@@ -1,6 +1,7 @@
 #include "core/InstallJournal.h"
 
 #include "core/DiagnosticLog.h"
+#include "core/HeldFiles.h"
 #include "core/JournalInternals.h"
 #include "core/JournalRecords.h"
 #include "core/ProductTexts.h"
@@ -41,7 +42,7 @@ int DeleteAsideCopies(const JournalLines& lines, const Limits& limits, const uns
             LogOutside(fields[2]);
             continue;
         }
-        if (!notFlushed && Retried(Delete, fields[2], nullptr)) {
+        if (!notFlushed && DeleteWhenLetGo(fields[2], HoldLimitMs, true)) {
             JournalTraceEvent("delete aside of", fields[1]);
             JournalChangeDone();
         } else if (!notFlushed && GetLastError() == ERROR_FILE_NOT_FOUND) {

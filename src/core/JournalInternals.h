@@ -91,11 +91,9 @@ void LogOutside(const char* path);
 // Undoes record index (of lines); false only for an old file that stays aside.
 bool UndoRecord(const JournalLines& lines, int index, const Limits& limits);
 
-// A file may still be held for a moment by whoever looked at it last (a virus scanner, the
-// system's loader after a failed start, a cut run's helper reading an icon): a step (a move, or
-// Delete) refused as in use is tried again for up to two seconds.
-bool Retried(bool (*step)(const char* from, const char* to), const char* from, const char* to);
-bool Delete(const char* path, const char* unused);
+// How long undo and the commit wait for a file held for a moment (HeldFiles): a newer program that
+// failed to start, a cut run's helper reading an icon.
+const DWORD HoldLimitMs = 2000;
 
 // Closes and deletes the journal file, a change of the run.
 void DeleteJournalFile();

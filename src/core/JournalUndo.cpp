@@ -2,6 +2,7 @@
 
 #include "core/DiagnosticLog.h"
 #include "core/FileAccess.h"
+#include "core/HeldFiles.h"
 #include "core/JournalInternals.h"
 #include "core/JournalRecords.h"
 #include "core/ReplacementFlushing.h"
@@ -65,11 +66,6 @@ void RestoreValue(char** fields)
     RegCloseKey(key);
 }
 
-bool MoveBack(const char* aside, const char* target)
-{
-    return MoveFileExA(aside, target, MOVEFILE_REPLACE_EXISTING) != FALSE;
-}
-
 // What a record made of path holds now: true when the file at path is what the journal says the
 // run left there (the first M record for it after line index from, before the next change of it),
 // or when the journal says nothing (cut before it could).
@@ -95,23 +91,6 @@ bool StillAsMade(const JournalLines& lines, int from, const char* path)
 }
 
 } // namespace
-
-// A file the run has just made may still be held for a moment by whoever looked at it last (a
-// virus scanner, the system's loader after a failed start): a move or delete refused as in use is
-// tried again for up to two seconds.
-bool journal::Retried(bool (*step)(const char* from, const char* to), const char* from, const char* to)
-{
-    for (int attempt = 0;; ++attempt) {
-        if (step(from, to))
-            return true;
-        DWORD error = GetLastError();
-        if (attempt == 20 || (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED))
-            return false;
-        Sleep(100);
-    }
-}
-
-bool journal::Delete(const char* path, const char*) { return DeleteFileA(path) != FALSE; }
 
 void journal::LogUndo(const char* what, const char* path)
 {
@@ -171,7 +150,7 @@ bool journal::UndoRecord(const JournalLines& lines, int index, const Limits& lim
             DeleteFileA(fields[2]);
             return true;
         }
-        if (!Retried(MoveBack, fields[2], fields[1])) {
+        if (!MoveWhenLetGo(fields[2], fields[1], MOVEFILE_REPLACE_EXISTING, HoldLimitMs, true)) {
             char text[2 * MAX_PATH + 64];
             snprintf(text, sizeof text, "%s stays as %s", fields[1], fields[2]);
             WriteLogLine("undo", text);
@@ -184,7 +163,7 @@ bool journal::UndoRecord(const JournalLines& lines, int index, const Limits& lim
             LogUndo("changed since the run, left:", fields[1]);
             return true;
         }
-        if (!Retried(Delete, fields[1], nullptr) && Exists(fields[1]))
+        if (!DeleteWhenLetGo(fields[1], HoldLimitMs, true) && Exists(fields[1]))
             LogUndo("could not delete", fields[1]);
     } else if (kind == TemporaryKind) {
         if (HasOwnTemporaryName(fields[1], "~vt") || HasOwnTemporaryName(fields[1], "~vx"))

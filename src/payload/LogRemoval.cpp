@@ -1,6 +1,7 @@
 #include "payload/LogRemoval.h"
 
 #include "core/FileAccess.h"
+#include "core/HeldFiles.h"
 #include "core/InstallJournal.h"
 #include "core/PathUtilities.h"
 #include "core/ZorvaneException.h"
@@ -49,17 +50,6 @@ bool ReadWholeLine(FileReader& log, char* line)
 // One pass over the log from its current position: acts on every record of this kind.
 // A file held for a moment only (Wine's menu builder reading a shortcut) goes now; one another
 // program keeps open goes at the next start.
-bool DeleteSoon(const char* path)
-{
-    for (int tries = 0;; ++tries) {
-        if (DeleteFileA(path))
-            return true;
-        if (tries == 10 || GetLastError() != ERROR_SHARING_VIOLATION)
-            return false;
-        Sleep(50);
-    }
-}
-
 void RemovalPass(FileReader& log, char kind, const AllowedFolders& allowed)
 {
     char line[LogLineSize];
@@ -71,7 +61,7 @@ void RemovalPass(FileReader& log, char kind, const AllowedFolders& allowed)
             continue;
         if (kind == FileRecord) {
             // A file another program holds open goes at the next start; one already gone is done.
-            if (!DeleteSoon(line + 1) && GetFileAttributesA(line + 1) != INVALID_FILE_ATTRIBUTES)
+            if (!DeleteWhenLetGo(line + 1, 500) && GetFileAttributesA(line + 1) != INVALID_FILE_ATTRIBUTES)
                 LeaveForRestart(line + 1);
         } else
             RemoveFolderChain(line + 1);
