@@ -167,7 +167,7 @@ public:
     void OlderInstalled()
     {
         Clean();
-        ASSERT_EQ(Install(Older), 0u);
+        ASSERT_EQ(Install(Older), 0u) << ReadTestFile(Log);
     }
 
 protected:
